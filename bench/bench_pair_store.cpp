@@ -1,0 +1,88 @@
+#include "main_window/frmMain.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QListWidget>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+// Prints how long the pair table takes to load at start-up and to save at shutdown, and what
+// one settings read costs. Each figure is the median of several runs.
+namespace {
+
+constexpr int kRuns = 7;
+
+double median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+void fill(frmMain& window, int rows)
+{
+    for (int i = 0; i < rows; ++i) {
+        window.lstPattern->addItem(QStringLiteral("open document number %1").arg(i));
+        window.lstCommand->addItem(QStringLiteral("xdg-open /home/user/documents/%1.odt").arg(i));
+        window.lstFocus->addItem(QStringLiteral("1"));
+    }
+}
+
+void measureTable(const QString& path, int rows)
+{
+    frmMainSeams seams = frmMainSeams::real();
+    seams.settingsPath = path;
+    std::vector<double> saves, loads;
+    for (int run = 0; run < kRuns; ++run) {
+        frmMain writer(seams);
+        writer.Form_Load();
+        for (QListWidget* list : {writer.lstPattern, writer.lstCommand, writer.lstFocus})
+            list->clear();
+        fill(writer, rows);
+        QElapsedTimer timer;
+        timer.start();
+        writer.Form_Unload();
+        saves.push_back(timer.nsecsElapsed() / 1e6);
+
+        frmMain reader(seams);
+        timer.restart();
+        reader.Form_Load();
+        loads.push_back(timer.nsecsElapsed() / 1e6);
+        if (reader.lstPattern->count() != rows)
+            std::fprintf(stderr, "loaded %d rows instead of %d\n", reader.lstPattern->count(), rows);
+    }
+    std::printf("%6d rows: load %8.2f ms   save %8.2f ms\n", rows, median(loads), median(saves));
+}
+
+void measureValueRead(const QString& path)
+{
+    cIniFile ini;
+    ini.setPath(path);
+    ini.setSection(QStringLiteral("pairs"));
+    ini.setKey(QStringLiteral("command100"));
+    constexpr int kReads = 100000;
+    QElapsedTimer timer;
+    timer.start();
+    qsizetype total = 0;
+    for (int i = 0; i < kReads; ++i)
+        total += ini.Value().size();
+    std::printf("one Value read (outside a batch): %.2f us (%lld characters read)\n",
+                timer.nsecsElapsed() / 1e3 / kReads, static_cast<long long>(total));
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kormil.ini"));
+    // The log echoes to standard error; keep the figures readable.
+    std::freopen("/dev/null", "w", stderr);
+    for (int rows : {275, 32767})
+        measureTable(path, rows);
+    measureValueRead(path);
+    return 0;
+}

@@ -1,0 +1,3 @@
+#include "main_window/frmMain.h"
+
+void frmMain::cmdListen_Click() {}

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "settings/cIniFile.h"
+
+#include <QString>
+#include <QWidget>
+#include <cstdint>
+#include <memory>
+
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class QTimer;
+class cClock;
+class cMessageBox;
+class frmAddEdit;
+
+// What frmMain reaches outside itself; tests replace any of them.
+struct frmMainSeams {
+    std::shared_ptr<cMessageBox> messageBox;
+    std::shared_ptr<cClock> clock;
+    // The settings file; by default beside the executable, named after it, with ".ini".
+    QString settingsPath;
+
+    static frmMainSeams real();
+};
+
+// The main window: the pair table in three index-aligned lists (row i of lstPattern,
+// lstCommand and lstFocus is pair i), the listener's controls, and the activity log.
+class frmMain : public QWidget {
+    Q_OBJECT
+
+public:
+    explicit frmMain(frmMainSeams seams = frmMainSeams::real(), QWidget* parent = nullptr);
+    ~frmMain() override;
+
+    // Logs the start, loads section "pairs" of the settings file into the lists, and starts
+    // listening as a press of Listen does.
+    void Form_Load();
+    // Replaces section "pairs" with the table as it stands, in one atomic update; tells the
+    // user when that fails. Runs when the window closes.
+    void Form_Unload();
+
+    // Appends "<short date>@<time> <message>" to lstLog and selects it. Past kMaxLogLines the
+    // oldest line goes. Each line is echoed to standard error.
+    void Log(const QString& strLog);
+    static constexpr int kMaxLogLines = 32767;
+
+    void cmdClear_Click();
+    void cmdListen_Click();
+
+    // True: the pair editor edits the selected pair; false: it adds a new one.
+    bool bolEdit = false;
+
+    QLabel* lblTCP;
+    QLineEdit* txtPort;
+    QPushButton* cmdListen;
+    QPushButton* cmdNew;
+    QPushButton* cmdEdit;
+    QPushButton* cmdDel;
+    QPushButton* cmdRun;
+    QLabel* lblSpeech;
+    QLabel* lblShell;
+    QListWidget* lstPattern;
+    QListWidget* lstCommand;
+    QListWidget* lstFocus;
+    QLabel* lblLog;
+    QPushButton* cmdClear;
+    QListWidget* lstLog;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void buildLayout();
+
+    frmMainSeams seams_;
+    cIniFile iniFile_;
+    std::int16_t intLoop = 0;
+};

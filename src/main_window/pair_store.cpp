@@ -1,0 +1,99 @@
+#include "cMessageBox.h"
+#include "frmMain.h"
+
+#include <QListWidget>
+#include <QRegularExpression>
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+const QString kPairsSection = QStringLiteral("pairs");
+const QString kPatternWord = QStringLiteral("pattern");
+const QString kCommandWord = QStringLiteral("command");
+const QString kFocusWord = QStringLiteral("focus");
+
+// Row indexes are 16-bit: rows 0 to 32766 at most.
+constexpr int kLastPossibleRow = std::numeric_limits<std::int16_t>::max() - 1;
+
+QString keyOf(const QString& word, int row) { return word + QString::number(row); }
+
+// The highest row index that has a pattern key, so that skipping empty patterns never runs
+// past the end of the section.
+int highestPatternRow(const QStringList& keys)
+{
+    static const QRegularExpression patternKey(QStringLiteral("^pattern(0|[1-9][0-9]{0,4})$"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    int highest = -1;
+    for (const QString& key : keys) {
+        const QRegularExpressionMatch match = patternKey.match(key);
+        if (match.hasMatch())
+            highest = std::max(highest, match.captured(1).toInt());
+    }
+    return std::min(highest, kLastPossibleRow);
+}
+
+}  // namespace
+
+void frmMain::Form_Load()
+{
+    Log(QStringLiteral("Kormil started"));
+    iniFile_.setPath(seams_.settingsPath);
+    iniFile_.setSection(kPairsSection);
+    // One look at the disk for the whole load, however many keys are read.
+    profile::Batch snapshot = iniFile_.StartBatch();
+
+    // The whole key list, not one cut to a fixed buffer: a long table loads in full.
+    const QStringList keys = iniFile_.AllKeys();
+    const int count = static_cast<int>(keys.size());
+    const int lastRow = std::min((count + 1) / 3 - 1, kLastPossibleRow);  // count / 3, rounded
+    const int highestPattern = highestPatternRow(keys);
+
+    for (intLoop = 0; intLoop <= lastRow; ++intLoop) {
+        iniFile_.setKey(keyOf(kPatternWord, intLoop));
+        QString pattern = iniFile_.Value();
+        while (pattern.isEmpty()) {
+            if (intLoop >= highestPattern)
+                break;
+            ++intLoop;
+            iniFile_.setKey(keyOf(kPatternWord, intLoop));
+            pattern = iniFile_.Value();
+        }
+        if (pattern.isEmpty())
+            break;
+        lstPattern->addItem(pattern);
+        iniFile_.setKey(keyOf(kCommandWord, intLoop));
+        lstCommand->addItem(iniFile_.Value());
+        iniFile_.setKey(keyOf(kFocusWord, intLoop));
+        lstFocus->addItem(iniFile_.Value());
+    }
+    snapshot.commit();
+
+    cmdListen_Click();
+}
+
+void frmMain::Form_Unload()
+{
+    iniFile_.setSection(kPairsSection);
+    profile::Batch save = iniFile_.StartBatch();
+    iniFile_.DeleteSection();
+    bool everyWriteTaken = iniFile_.Success();
+    const int rows = lstPattern->count();
+    for (int row = 0; row < rows; ++row) {
+        const std::pair<const QString&, QListWidget*> columns[] = {
+            {kPatternWord, lstPattern}, {kCommandWord, lstCommand}, {kFocusWord, lstFocus}};
+        for (const auto& [word, list] : columns) {
+            iniFile_.setKey(keyOf(word, row));
+            iniFile_.setValue(list->item(row)->text());
+            everyWriteTaken = everyWriteTaken && iniFile_.Success();
+        }
+    }
+    if (!save.commit() || !everyWriteTaken) {
+        seams_.messageBox->Show(
+            this,
+            QStringLiteral("The speech/command pairs could not be saved to %1. The file keeps "
+                           "the pairs it held before.")
+                .arg(iniFile_.Path().value_or(QString())),
+            QStringLiteral("Kormil"), cMessageBox::Buttons::Ok);
+    }
+}

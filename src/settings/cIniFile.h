@@ -1,0 +1,66 @@
+#pragma once
+
+#include "private_profile.h"
+
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <optional>
+
+// A cursor on one entry of an INI file: Path names the file, Section the section, Key the key,
+// and Default the text a read yields when the entry is missing. Every member hands the current
+// fields to the private-profile store; the class keeps no copy of the file.
+//
+// Texts are optional: an unset field reaches the store as an absent argument, which means
+// something else than an empty text (an absent key lists the section, an absent value removes
+// the key). Texts are converted to the system's 8-bit encoding at the store's edge.
+//
+// Writes and deletions never throw; the store's result is kept in LastReturnCode, and Success
+// tells whether it was nonzero. Reads report nothing: a failed read looks like a missing entry.
+class cIniFile {
+public:
+    using OptionalText = std::optional<QString>;
+
+    std::int32_t LastReturnCode() const { return lastReturnCode_; }
+    bool Success() const { return lastReturnCode_ != 0; }
+
+    OptionalText Default() const { return default_; }
+    void setDefault(const OptionalText& sDefault) { default_ = sDefault; }
+    OptionalText Path() const { return path_; }
+    void setPath(const OptionalText& sPath) { path_ = sPath; }
+    OptionalText Key() const { return key_; }
+    void setKey(const OptionalText& sKey) { key_ = sKey; }
+    OptionalText Section() const { return section_; }
+    void setSection(const OptionalText& sSection) { section_ = sSection; }
+
+    // The stored value, cut to 254 characters, or Default ("" when unset) for a missing entry.
+    QString Value() const;
+    // Writes the key with every NUL character removed; an unset value removes the key.
+    void setValue(const OptionalText& sValue);
+    void DeleteKey();
+    void DeleteSection();
+
+    // The key list of the current section: each name followed by a NUL, read through a buffer
+    // of 8,192 characters and cut as the store cuts lists that do not fit.
+    QString INISection() const;
+    // Splits INISection at its NULs: every NUL-terminated piece, an empty one included, is one
+    // element; characters after the last NUL are ignored.
+    void EnumerateCurrentSection(QStringList& sKey, std::int32_t& iCount) const;
+    // Every key name of the current section, however long the list.
+    QStringList AllKeys() const;
+
+    // Keeps this object's writes in memory until the batch is committed or destroyed, and
+    // then replaces the file in one step.
+    profile::Batch StartBatch() const;
+
+    // The text as a rounded 32-bit integer (blanks allowed, a half to the even neighbour), or
+    // lDefault when it is no number or out of range. Never throws.
+    static std::int32_t CLngDefault(const QString& sString, std::int32_t lDefault = 0);
+
+private:
+    OptionalText path_;
+    OptionalText key_;
+    OptionalText section_;
+    OptionalText default_;
+    std::int32_t lastReturnCode_ = 0;
+};

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The private-profile store: the two classic INI calls, served by our own store in standard C++.
+// A null pointer is an absent argument.
+//
+// GetPrivateProfileStringA fills `buffer` and returns the number of characters placed in it,
+// without the terminating NUL:
+//   - section and key given: the key's value, cut to bufferSize - 1; the default text (absent
+//     means empty) when the file, the section or the key is missing;
+//   - section given, key absent: the section's key names, each followed by a NUL, and one more
+//     NUL at the end, which the count leaves out;
+//   - section absent: the file's section names in the same form.
+//   A list that does not fit is cut inside the first name that does not fit, ends in two NULs
+//   and the result is bufferSize - 2, so the cut name has no NUL of its own within the count.
+//
+// WritePrivateProfileStringA returns nonzero for success and 0 for failure:
+//   - key and value given: the key takes the value; section, key and file are created as needed;
+//   - value absent: the key is removed;  key absent: the whole section is removed.
+//   Names or values that could not be read back unchanged (line breaks, a key holding '=') are
+//   refused with 0, as is a file that exists but cannot be read.
+//
+// Each file is parsed once and kept; a change by another program (size, time, inode) is noticed
+// on the next call. Every update replaces the file atomically through a temporary file in the
+// same directory, so the file on disk always holds either the old or the new content.
+namespace profile {
+
+std::int32_t GetPrivateProfileStringA(const char* section, const char* key,
+                                      const char* defaultText, char* buffer,
+                                      std::uint32_t bufferSize, const char* path);
+std::int32_t WritePrivateProfileStringA(const char* section, const char* key, const char* value,
+                                        const char* path);
+
+// While a Batch for a file is open, reads of that file use the copy in memory without looking
+// at the disk, and writes stay in memory; closing the outermost batch writes them in one
+// atomic replacement. Batches of the same file nest.
+class Batch {
+public:
+    explicit Batch(std::string path);
+    Batch(Batch&& other) noexcept;
+    Batch(const Batch&) = delete;
+    Batch& operator=(const Batch&) = delete;
+    Batch& operator=(Batch&&) = delete;
+    ~Batch();
+
+    // Closes the batch; returns false when its writes could not reach the disk, in which case
+    // the file keeps its content from before the batch. Later calls return the same result.
+    bool commit();
+
+private:
+    std::string path_;
+    bool open_ = false;
+    bool committed_ = true;
+};
+
+}  // namespace profile

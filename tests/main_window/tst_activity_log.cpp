@@ -1,0 +1,86 @@
+#include "TestWindow.h"
+
+#include <QListWidget>
+#include <QPushButton>
+#include <QLocale>
+#include <QTest>
+
+class tst_ActivityLog : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom)); }
+    void line_isDateAtTimeSpaceMessage_data();
+    void line_isDateAtTimeSpaceMessage();
+    void line_followsTheLocalesFormats();
+    void newestLine_isAlwaysSelected();
+    void clearLog_leavesOnlyItsOwnLine();
+    void longLog_dropsTheOldestLines();
+};
+
+void tst_ActivityLog::line_isDateAtTimeSpaceMessage_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("start") << QStringLiteral("Kormil started")
+                           << QStringLiteral("31/01/2005@09:05:07 Kormil started");
+    QTest::newRow("empty") << QString() << QStringLiteral("31/01/2005@09:05:07 ");
+    QTest::newRow("blanks kept") << QStringLiteral("  x  ")
+                                 << QStringLiteral("31/01/2005@09:05:07   x  ");
+    QTest::newRow("nothing escaped") << QStringLiteral("a\tb%1<i>\\")
+                                     << QStringLiteral("31/01/2005@09:05:07 a\tb%1<i>\\");
+}
+
+void tst_ActivityLog::line_isDateAtTimeSpaceMessage()
+{
+    QFETCH(QString, message);
+    QFETCH(QString, line);
+    TestWindow test(QString{});
+    test.window.Log(message);
+    QCOMPARE(TestWindow::rows(test.window.lstLog), QStringList{line});
+}
+
+void tst_ActivityLog::line_followsTheLocalesFormats()
+{
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    TestWindow test(QString{});
+    test.clock->time = QTime(21, 4, 3);
+    test.window.Log(QStringLiteral("x"));
+    QCOMPARE(test.window.lstLog->item(0)->text(), QStringLiteral("31.01.05@21:04:03 x"));
+}
+
+void tst_ActivityLog::newestLine_isAlwaysSelected()
+{
+    TestWindow test(QString{});
+    test.window.Log(QStringLiteral("one"));
+    test.window.Log(QStringLiteral("two"));
+    test.window.lstLog->setCurrentRow(0);
+    test.window.Log(QStringLiteral("three"));
+    QCOMPARE(test.window.lstLog->currentRow(), 2);
+    QVERIFY(test.window.lstLog->item(2)->isSelected());
+}
+
+void tst_ActivityLog::clearLog_leavesOnlyItsOwnLine()
+{
+    TestWindow test(QString{});
+    test.window.Log(QStringLiteral("one"));
+    test.window.Log(QStringLiteral("two"));
+    QTest::mouseClick(test.window.cmdClear, Qt::LeftButton);
+    QCOMPARE(TestWindow::rows(test.window.lstLog),
+             QStringList{QStringLiteral("31/01/2005@09:05:07 Log cleared")});
+    QCOMPARE(test.window.lstLog->currentRow(), 0);
+}
+
+void tst_ActivityLog::longLog_dropsTheOldestLines()
+{
+    TestWindow test(QString{});
+    const int extra = 5;
+    for (int i = 0; i < frmMain::kMaxLogLines + extra; ++i)
+        test.window.Log(QString::number(i));
+    QCOMPARE(test.window.lstLog->count(), frmMain::kMaxLogLines);
+    QVERIFY(test.window.lstLog->item(0)->text().endsWith(u' ' + QString::number(extra)));
+    QCOMPARE(test.window.lstLog->currentRow(), frmMain::kMaxLogLines - 1);
+}
+
+QTEST_MAIN(tst_ActivityLog)
+#include "tst_activity_log.moc"

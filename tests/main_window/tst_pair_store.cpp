@@ -1,0 +1,237 @@
+#include "TestWindow.h"
+
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+void putFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(bytes);
+}
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QByteArray pairsSection(int rows, const QByteArray& word = "p")
+{
+    QByteArray text = "[pairs]\n";
+    for (int i = 0; i < rows; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        text += "pattern" + n + "=" + word + n + "\ncommand" + n + "=c" + n + "\nfocus" + n +
+                "=" + QByteArray::number(i % 7 == 5 ? 6 : i % 7) + "\n";
+    }
+    return text;
+}
+
+}  // namespace
+
+class tst_PairStore : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void missingFile_startsEmptyAndWritesNothing();
+    void load_data();
+    void load();
+    void saveThenLoad_roundTrip_data();
+    void saveThenLoad_roundTrip();
+    void save_replacesOnlyThePairsSection();
+    void save_ofEmptyTable_removesTheSection();
+    void failedSave_tellsTheUserAndKeepsTheFile();
+    void killedDuringSave_leavesOldOrNewTable();
+
+private:
+    QString path() const { return dir_->filePath(QStringLiteral("kormil.ini")); }
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void tst_PairStore::init() { dir_ = std::make_unique<QTemporaryDir>(); }
+
+void tst_PairStore::missingFile_startsEmptyAndWritesNothing()
+{
+    TestWindow test(path());
+    test.window.Form_Load();
+    QVERIFY(test.window.lstLog->item(0)->text().endsWith(QStringLiteral(" Kormil started")));
+    QCOMPARE(test.window.lstPattern->count(), 0);
+    test.window.close();
+    QVERIFY(!QFile::exists(path()));
+    QVERIFY(test.messages->shown.isEmpty());
+}
+
+void tst_PairStore::load_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QStringList>("patterns");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QStringList>("styles");
+
+    QTest::newRow("two keys: one row without style")
+        << QByteArray("[pairs]\npattern0=a\ncommand0=b\n") << QStringList{"a"} << QStringList{"b"}
+        << QStringList{""};
+    QByteArray shuffled = "[pairs]\n";
+    for (int i : {10, 3, 0, 7, 1, 11, 2, 9, 4, 8, 6, 5})
+        shuffled += "focus" + QByteArray::number(i) + "=1\ncommand" + QByteArray::number(i) +
+                    "=c" + QByteArray::number(i) + "\npattern" + QByteArray::number(i) + "=p" +
+                    QByteArray::number(i) + "\n";
+    QStringList ordered, orderedCommands;
+    for (int i = 0; i < 12; ++i) {
+        ordered << QStringLiteral("p%1").arg(i);
+        orderedCommands << QStringLiteral("c%1").arg(i);
+    }
+    QTest::newRow("any key order loads in index order")
+        << shuffled << ordered << orderedCommands << QStringList(12, QStringLiteral("1"));
+    QTest::newRow("empty pattern inside is skipped")
+        << QByteArray("[pairs]\npattern0=a\ncommand0=1\nfocus0=0\npattern1=\ncommand1=2\n"
+                      "focus1=0\npattern2=c\ncommand2=3\nfocus2=4\n")
+        << QStringList{"a", "c"} << QStringList{"1", "3"} << QStringList{"0", "4"};
+    QTest::newRow("empty last pattern ends the scan")
+        << QByteArray("[pairs]\npattern0=a\ncommand0=1\nfocus0=0\npattern1=\ncommand1=2\n"
+                      "focus1=0\n")
+        << QStringList{"a"} << QStringList{"1"} << QStringList{"0"};
+    QTest::newRow("foreign keys end the scan")
+        << QByteArray("[pairs]\npattern0=a\ncommand0=1\nfocus0=3\nx=1\ny=2\nz=3\nw=4\n")
+        << QStringList{"a"} << QStringList{"1"} << QStringList{"3"};
+    QTest::newRow("gap in the numbering")
+        << QByteArray("[pairs]\npattern0=a\ncommand0=1\nfocus0=0\npattern5=f\ncommand5=6\n"
+                      "focus5=2\n")
+        << QStringList{"a", "f"} << QStringList{"1", "6"} << QStringList{"0", "2"};
+    QTest::newRow("values with equals and blanks")
+        << QByteArray("[pairs]\npattern0=a = b\ncommand0=\" sh -c 'x=1' \"\nfocus0=1\n")
+        << QStringList{"a = b"} << QStringList{" sh -c 'x=1' "} << QStringList{"1"};
+    QTest::newRow("other sections ignored")
+        << QByteArray("[x]\npattern0=no\n[pairs]\npattern0=yes\ncommand0=c\nfocus0=1\n")
+        << QStringList{"yes"} << QStringList{"c"} << QStringList{"1"};
+}
+
+void tst_PairStore::load()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QStringList, patterns);
+    QFETCH(QStringList, commands);
+    QFETCH(QStringList, styles);
+
+    putFile(path(), file);
+    TestWindow test(path());
+    test.window.Form_Load();
+    QCOMPARE(TestWindow::rows(test.window.lstPattern), patterns);
+    QCOMPARE(TestWindow::rows(test.window.lstCommand), commands);
+    QCOMPARE(TestWindow::rows(test.window.lstFocus), styles);
+}
+
+void tst_PairStore::saveThenLoad_roundTrip_data()
+{
+    QTest::addColumn<int>("rows");
+    QTest::newRow("1") << 1;
+    QTest::newRow("275") << 275;
+    QTest::newRow("276") << 276;
+    QTest::newRow("32767") << 32767;
+}
+
+void tst_PairStore::saveThenLoad_roundTrip()
+{
+    QFETCH(int, rows);
+    {
+        TestWindow test(path());
+        test.window.Form_Load();
+        for (int i = 0; i < rows; ++i)
+            test.addPair(QStringLiteral("say %1 ünïcode").arg(i),
+                         QStringLiteral("echo \"%1\" = ;#").arg(i), QString::number(i % 5));
+        test.window.close();
+    }
+    QCOMPARE(fileBytes(path()).count('\n'), 1 + 3 * rows);
+    TestWindow again(path());
+    again.window.Form_Load();
+    QCOMPARE(again.window.lstPattern->count(), rows);
+    QCOMPARE(again.window.lstPattern->item(rows - 1)->text(),
+             QStringLiteral("say %1 ünïcode").arg(rows - 1));
+    QCOMPARE(again.window.lstCommand->item(rows - 1)->text(),
+             QStringLiteral("echo \"%1\" = ;#").arg(rows - 1));
+    QCOMPARE(again.window.lstFocus->item(rows - 1)->text(), QString::number((rows - 1) % 5));
+}
+
+void tst_PairStore::save_replacesOnlyThePairsSection()
+{
+    const QByteArray before = "; mine\n[window]\nLeft=1200\n\n[pairs]\npattern0=gap\ncommand0=x\n"
+                              "focus0=1\npattern1=\npattern2=b\ncommand2=y\nfocus2=2\nextra=1\n"
+                              "\n[after]\nk=v\n";
+    putFile(path(), before);
+    TestWindow test(path());
+    test.window.Form_Load();
+    QCOMPARE(TestWindow::rows(test.window.lstPattern), (QStringList{"gap", "b"}));
+    test.window.close();
+    QCOMPARE(fileBytes(path()), QByteArray("; mine\n[window]\nLeft=1200\n\n[after]\nk=v\n\n"
+                                           "[pairs]\npattern0=gap\ncommand0=x\nfocus0=1\n"
+                                           "pattern1=b\ncommand1=y\nfocus1=2\n"));
+}
+
+void tst_PairStore::save_ofEmptyTable_removesTheSection()
+{
+    putFile(path(), "[pairs]\npattern0=a\ncommand0=b\nfocus0=1\n[keep]\nk=v\n");
+    TestWindow test(path());
+    test.window.Form_Load();
+    for (QListWidget* list : {test.window.lstPattern, test.window.lstCommand, test.window.lstFocus})
+        list->clear();
+    test.window.close();
+    QCOMPARE(fileBytes(path()), QByteArray("[keep]\nk=v\n"));
+}
+
+void tst_PairStore::failedSave_tellsTheUserAndKeepsTheFile()
+{
+    QVERIFY(QDir(dir_->path()).mkpath(QStringLiteral("app")));
+    const QString inside = dir_->filePath(QStringLiteral("app/kormil.ini"));
+    putFile(inside, "[pairs]\npattern0=a\ncommand0=b\nfocus0=1\n");
+    TestWindow test(inside);
+    test.window.Form_Load();
+    test.addPair(QStringLiteral("new"), QStringLiteral("cmd"), QStringLiteral("1"));
+    // The directory goes away under the program, as an unmounted or removed folder would.
+    QVERIFY(QDir(dir_->path()).rename(QStringLiteral("app"), QStringLiteral("moved")));
+    test.window.close();
+    QCOMPARE(test.messages->shown.size(), 1);
+    QCOMPARE(test.messages->shown[0].title, QStringLiteral("Kormil"));
+    QVERIFY(test.messages->shown[0].text.contains(inside));
+    QCOMPARE(fileBytes(dir_->filePath(QStringLiteral("moved/kormil.ini"))),
+             QByteArray("[pairs]\npattern0=a\ncommand0=b\nfocus0=1\n"));
+}
+
+void tst_PairStore::killedDuringSave_leavesOldOrNewTable()
+{
+    putFile(path(), pairsSection(250, "old "));
+    int newTablesSeen = 0;
+    for (int attempt = 0; attempt < 25; ++attempt) {
+        QProcess saver;
+        saver.setStandardErrorFile(QProcess::nullDevice());
+        saver.start(QStringLiteral(SAVE_LOOP_HELPER), {path()});
+        QVERIFY(saver.waitForStarted());
+        QThread::msleep(QRandomGenerator::global()->bounded(20, 400));
+        saver.kill();
+        QVERIFY(saver.waitForFinished());
+
+        TestWindow test(path());
+        test.window.Form_Load();
+        const QStringList patterns = TestWindow::rows(test.window.lstPattern);
+        QVERIFY(!patterns.isEmpty());
+        const QString first = patterns.first();
+        const int expected = first.startsWith(QStringLiteral("alpha")) ? 300
+                             : first.startsWith(QStringLiteral("beta")) ? 200
+                                                                       : 250;
+        QCOMPARE(patterns.size(), expected);
+        QCOMPARE(patterns.last().section(u' ', 0, 0), first.section(u' ', 0, 0));
+        newTablesSeen += expected != 250;
+    }
+    QVERIFY2(newTablesSeen > 0, "the saver was never killed after a save had finished");
+}
+
+QTEST_MAIN(tst_PairStore)
+#include "tst_pair_store.moc"
