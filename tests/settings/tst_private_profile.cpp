@@ -272,8 +272,8 @@ void tst_PrivateProfile::writtenValue_readsBackUnchanged()
     const Read read = get("s", "k", "d", 255, path());
     QCOMPARE(read.bytes.left(read.count), value);
     // What a fresh reader makes of the bytes on disk, not only of the store's own copy.
-    const std::string* onDisk = profile::IniDocument::parse(fileBytes(path()).toStdString())
-                                    .value("s", "k");
+    const auto document = profile::IniDocument::parse(fileBytes(path()).toStdString());
+    const std::string* onDisk = document.value("s", "k");
     QVERIFY(onDisk);
     QCOMPARE(QByteArray::fromStdString(*onDisk), value);
     QVERIFY(fileBytes(path()).startsWith("[s]\nother=1\n"));
