@@ -10,7 +10,8 @@
 
 // Prints how long the pair table takes to load at start-up and to save at shutdown, and what
 // one settings read costs. Each figure is the median of several runs.
-namespace {
+namespace
+{
 
 constexpr int kRuns = 7;
 
@@ -50,7 +51,8 @@ void measureTable(const QString& path, int rows)
         reader.Form_Load();
         loads.push_back(timer.nsecsElapsed() / 1e6);
         if (reader.lstPattern->count() != rows)
-            std::fprintf(stderr, "loaded %d rows instead of %d\n", reader.lstPattern->count(), rows);
+            std::fprintf(stderr, "loaded %d rows instead of %d\n", reader.lstPattern->count(),
+                         rows);
     }
     std::printf("%6d rows: load %8.2f ms   save %8.2f ms\n", rows, median(loads), median(saves));
 }
@@ -71,7 +73,7 @@ void measureValueRead(const QString& path)
                 timer.nsecsElapsed() / 1e3 / kReads, static_cast<long long>(total));
 }
 
-}  // namespace
+} // namespace
 
 int main(int argc, char* argv[])
 {

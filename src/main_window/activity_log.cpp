@@ -5,7 +5,8 @@
 #include <QLocale>
 #include <cstdio>
 
-namespace {
+namespace
+{
 
 // The system's short time format, with seconds added where it has none.
 QString timeWithSeconds(const QLocale& locale, const QTime& time)
@@ -21,7 +22,7 @@ QString timeWithSeconds(const QLocale& locale, const QTime& time)
     return locale.toString(time, format);
 }
 
-}  // namespace
+} // namespace
 
 void frmMain::Log(const QString& strLog)
 {

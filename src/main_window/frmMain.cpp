@@ -2,6 +2,7 @@
 
 #include "cClock.h"
 #include "cMessageBox.h"
+#include "pair_editor/frmAddEdit.h"
 #include "twips.h"
 
 #include <QCloseEvent>
@@ -25,28 +26,30 @@ frmMain::frmMain(frmMainSeams seams, QWidget* parent) : QWidget(parent), seams_(
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kormil"));
     buildLayout();
-    connect(cmdClear, &QPushButton::clicked, this, &frmMain::cmdClear_Click);
-    connect(cmdListen, &QPushButton::clicked, this, &frmMain::cmdListen_Click);
+    connectHandlers();
 }
 
 frmMain::~frmMain() = default;
 
 void frmMain::buildLayout()
 {
+    useDesignFont(this);
     const int dpi = logicalDpiX();
     setFixedSize(twipsToPixels(12285, dpi), twipsToPixels(5880, dpi));
 
     lblTCP = placeControl<QLabel>(this, "lblTCP", {0, 120, 735, 255}, QStringLiteral("TCP Port:"));
-    txtPort = placeControl<QLineEdit>(this, "txtPort", {840, 120, 615, 285}, QStringLiteral("2011"));
-    cmdListen =
-        placeControl<QPushButton>(this, "cmdListen", {1560, 120, 1335, 255}, QStringLiteral("Listen"));
+    txtPort =
+        placeControl<QLineEdit>(this, "txtPort", {840, 120, 615, 285}, QStringLiteral("2011"));
+    cmdListen = placeControl<QPushButton>(this, "cmdListen", {1560, 120, 1335, 255},
+                                          QStringLiteral("Listen"));
     cmdNew = placeControl<QPushButton>(this, "cmdNew", {3960, 120, 2175, 255},
                                        QStringLiteral("New string/command pair"));
     cmdEdit = placeControl<QPushButton>(this, "cmdEdit", {6600, 120, 1335, 255},
                                         QStringLiteral("Edit Selection"));
     cmdDel = placeControl<QPushButton>(this, "cmdDel", {8400, 120, 1335, 255},
                                        QStringLiteral("Delete Selection"));
-    cmdRun = placeControl<QPushButton>(this, "cmdRun", {10200, 120, 1335, 255}, QStringLiteral("Run"));
+    cmdRun =
+        placeControl<QPushButton>(this, "cmdRun", {10200, 120, 1335, 255}, QStringLiteral("Run"));
     lblSpeech = placeControl<QLabel>(this, "lblSpeech", {0, 480, 1215, 255},
                                      QStringLiteral("Speech Pattern:"));
     lblShell = placeControl<QLabel>(this, "lblShell", {3960, 480, 1215, 255},
@@ -55,9 +58,10 @@ void frmMain::buildLayout()
     lstCommand = placeControl<QListWidget>(this, "lstCommand", {3960, 720, 8295, 3375});
     // Lies beyond the right edge at the design size, yet is reachable with the tab key.
     lstFocus = placeControl<QListWidget>(this, "lstFocus", {12480, 840, 975, 3180});
-    lblLog = placeControl<QLabel>(this, "lblLog", {0, 4200, 975, 255}, QStringLiteral("Output Log:"));
-    cmdClear =
-        placeControl<QPushButton>(this, "cmdClear", {11280, 4200, 975, 255}, QStringLiteral("Clear Log"));
+    lblLog =
+        placeControl<QLabel>(this, "lblLog", {0, 4200, 975, 255}, QStringLiteral("Output Log:"));
+    cmdClear = placeControl<QPushButton>(this, "cmdClear", {11280, 4200, 975, 255},
+                                         QStringLiteral("Clear Log"));
     lstLog = placeControl<QListWidget>(this, "lstLog", {0, 4440, 12255, 1425});
 
     for (QPushButton* button : {cmdListen, cmdNew, cmdEdit, cmdDel, cmdRun, cmdClear})
@@ -69,8 +73,23 @@ void frmMain::buildLayout()
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
 }
 
+void frmMain::connectHandlers()
+{
+    connect(lstPattern, &QListWidget::itemSelectionChanged, this, &frmMain::lstPattern_Click);
+    connect(lstCommand, &QListWidget::itemSelectionChanged, this, &frmMain::lstCommand_Click);
+    connect(lstFocus, &QListWidget::itemSelectionChanged, this, &frmMain::lstFocus_Click);
+    connect(cmdDel, &QPushButton::clicked, this, &frmMain::cmdDel_Click);
+    connect(cmdEdit, &QPushButton::clicked, this, &frmMain::cmdEdit_Click);
+    connect(cmdNew, &QPushButton::clicked, this, &frmMain::cmdNew_Click);
+    connect(cmdClear, &QPushButton::clicked, this, &frmMain::cmdClear_Click);
+    connect(cmdListen, &QPushButton::clicked, this, &frmMain::cmdListen_Click);
+}
+
 void frmMain::closeEvent(QCloseEvent* event)
 {
     Form_Unload();
+    // Closing the main window ends the program, the pair editor included.
+    if (frmAddEdit_)
+        frmAddEdit_->close();
     event->accept();
 }

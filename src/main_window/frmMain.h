@@ -28,7 +28,8 @@ struct frmMainSeams {
 
 // The main window: the pair table in three index-aligned lists (row i of lstPattern,
 // lstCommand and lstFocus is pair i), the listener's controls, and the activity log.
-class frmMain : public QWidget {
+class frmMain : public QWidget
+{
     Q_OBJECT
 
 public:
@@ -49,6 +50,19 @@ public:
 
     void cmdClear_Click();
     void cmdListen_Click();
+
+    // Keep the three pair lists on one selected row (-1: none).
+    void lstPattern_Click();
+    void lstCommand_Click();
+    void lstFocus_Click();
+    // Asks, then removes the selected pair from all three lists.
+    void cmdDel_Click();
+    // Open the pair editor, not modal, to edit the selected pair or to add one.
+    void cmdEdit_Click();
+    void cmdNew_Click();
+
+    // The pair editor, once it has been opened; null before.
+    frmAddEdit* pairEditor() const { return frmAddEdit_.get(); }
 
     // True: the pair editor edits the selected pair; false: it adds a new one.
     bool bolEdit = false;
@@ -74,8 +88,11 @@ protected:
 
 private:
     void buildLayout();
+    void connectHandlers();
+    void showPairEditor();
 
     frmMainSeams seams_;
     cIniFile iniFile_;
+    std::unique_ptr<frmAddEdit> frmAddEdit_;
     std::int16_t intLoop = 0;
 };

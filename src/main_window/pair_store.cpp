@@ -6,7 +6,8 @@
 #include <algorithm>
 #include <limits>
 
-namespace {
+namespace
+{
 
 const QString kPairsSection = QStringLiteral("pairs");
 const QString kPatternWord = QStringLiteral("pattern");
@@ -16,7 +17,10 @@ const QString kFocusWord = QStringLiteral("focus");
 // Row indexes are 16-bit: rows 0 to 32766 at most.
 constexpr int kLastPossibleRow = std::numeric_limits<std::int16_t>::max() - 1;
 
-QString keyOf(const QString& word, int row) { return word + QString::number(row); }
+QString keyOf(const QString& word, int row)
+{
+    return word + QString::number(row);
+}
 
 // The highest row index that has a pattern key, so that skipping empty patterns never runs
 // past the end of the section.
@@ -33,7 +37,7 @@ int highestPatternRow(const QStringList& keys)
     return std::min(highest, kLastPossibleRow);
 }
 
-}  // namespace
+} // namespace
 
 void frmMain::Form_Load()
 {
@@ -46,7 +50,7 @@ void frmMain::Form_Load()
     // The whole key list, not one cut to a fixed buffer: a long table loads in full.
     const QStringList keys = iniFile_.AllKeys();
     const int count = static_cast<int>(keys.size());
-    const int lastRow = std::min((count + 1) / 3 - 1, kLastPossibleRow);  // count / 3, rounded
+    const int lastRow = std::min((count + 1) / 3 - 1, kLastPossibleRow); // count / 3, rounded
     const int highestPattern = highestPatternRow(keys);
 
     for (intLoop = 0; intLoop <= lastRow; ++intLoop) {

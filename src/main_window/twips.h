@@ -24,6 +24,16 @@ inline QRect twipsToPixels(const TwipRect& r, int dotsPerInch)
                  twipsToPixels(r.width, dotsPerInch), twipsToPixels(r.height, dotsPerInch));
 }
 
+// The controls were sized for a narrow 8-point interface font; the desktop's usual font is
+// wider, so it is condensed to let every caption fit its control.
+inline void useDesignFont(QWidget* window)
+{
+    QFont font = window->font();
+    font.setPointSize(8);
+    font.setStretch(80);
+    window->setFont(font);
+}
+
 // Creates a child control with its mandated object name at a position given in twips.
 template <typename Control, typename... Args>
 Control* placeControl(QWidget* parent, const char* name, const TwipRect& r, Args&&... args)

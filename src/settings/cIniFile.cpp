@@ -6,13 +6,15 @@
 #include <limits>
 #include <vector>
 
-namespace {
+namespace
+{
 
 constexpr std::uint32_t kValueBufferSize = 255;
 constexpr std::uint32_t kListBufferSize = 8192;
 
 // Holds the 8-bit form of an optional text for as long as the store needs the pointer.
-class NativeText {
+class NativeText
+{
 public:
     explicit NativeText(const cIniFile::OptionalText& text)
         : present_(text.has_value()), bytes_(text ? text->toLocal8Bit() : QByteArray())
@@ -39,7 +41,7 @@ QString readThroughBuffer(const cIniFile::OptionalText& section, const cIniFile:
     return QString::fromLocal8Bit(buffer.data(), count);
 }
 
-}  // namespace
+} // namespace
 
 QString cIniFile::Value() const
 {
@@ -51,9 +53,9 @@ void cIniFile::setValue(const OptionalText& sValue)
     OptionalText cleaned = sValue;
     if (cleaned)
         cleaned->remove(QChar(u'\0'));
-    lastReturnCode_ = profile::WritePrivateProfileStringA(
-        NativeText(section_).get(), NativeText(key_).get(), NativeText(cleaned).get(),
-        NativeText(path_).get());
+    lastReturnCode_ =
+        profile::WritePrivateProfileStringA(NativeText(section_).get(), NativeText(key_).get(),
+                                            NativeText(cleaned).get(), NativeText(path_).get());
 }
 
 void cIniFile::DeleteKey()
@@ -97,7 +99,7 @@ QStringList cIniFile::AllKeys() const
         bufferSize *= 4;
     }
     QStringList names = list.split(QChar(u'\0'));
-    names.removeLast();  // the piece after the last NUL
+    names.removeLast(); // the piece after the last NUL
     return names;
 }
 

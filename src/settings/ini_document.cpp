@@ -2,13 +2,18 @@
 
 #include <algorithm>
 
-namespace profile {
+namespace profile
+{
 
-namespace {
+namespace
+{
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 std::string_view trim(std::string_view text)
 {
@@ -19,7 +24,10 @@ std::string_view trim(std::string_view text)
     return text;
 }
 
-bool isQuote(char c) { return c == '"' || c == '\''; }
+bool isQuote(char c)
+{
+    return c == '"' || c == '\'';
+}
 
 std::string lowered(std::string_view text)
 {
@@ -46,7 +54,10 @@ std::string encoded(std::string_view value)
     return std::string(value);
 }
 
-bool holdsLineBreak(std::string_view text) { return text.find_first_of("\r\n") != text.npos; }
+bool holdsLineBreak(std::string_view text)
+{
+    return text.find_first_of("\r\n") != text.npos;
+}
 
 enum class LineKind { Other, Header, Key };
 
@@ -74,7 +85,7 @@ ParsedLine parseLine(std::string_view raw)
     return {LineKind::Key, trim(text.substr(0, equals)), unquoted(trim(text.substr(equals + 1)))};
 }
 
-}  // namespace
+} // namespace
 
 void IniDocument::Section::reindex()
 {
@@ -207,7 +218,10 @@ bool IniDocument::isWritableKey(std::string_view name)
     return name.empty() || (name.front() != '[' && name.front() != ';');
 }
 
-bool IniDocument::isWritableValue(std::string_view value) { return !holdsLineBreak(value); }
+bool IniDocument::isWritableValue(std::string_view value)
+{
+    return !holdsLineBreak(value);
+}
 
 std::string IniDocument::newLineEnding() const
 {
@@ -293,4 +307,4 @@ bool IniDocument::removeSection(std::string_view section)
     return true;
 }
 
-}  // namespace profile
+} // namespace profile

@@ -1,16 +1,24 @@
 #include "number_text.h"
 
-namespace numtext {
+namespace numtext
+{
 
-namespace {
+namespace
+{
 
-bool isBlank(char c) { return c == ' ' || c == '\t'; }
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 // More digits than this cannot be in range for any bound that fits in 64 bits.
 constexpr std::size_t kMaxSignificantDigits = 18;
 
-}  // namespace
+} // namespace
 
 std::optional<std::int64_t> toRoundedInteger(std::string_view text, std::int64_t minimum,
                                              std::int64_t maximum)
@@ -53,8 +61,7 @@ std::optional<std::int64_t> toRoundedInteger(std::string_view text, std::int64_t
     if (!fraction.empty()) {
         const bool restIsZero = fraction.find_first_not_of('0', 1) == std::string_view::npos;
         const char first = fraction.front();
-        const bool roundUp =
-            first > '5' || (first == '5' && (!restIsZero || magnitude % 2 == 1));
+        const bool roundUp = first > '5' || (first == '5' && (!restIsZero || magnitude % 2 == 1));
         if (roundUp)
             ++magnitude;
     }
@@ -64,4 +71,4 @@ std::optional<std::int64_t> toRoundedInteger(std::string_view text, std::int64_t
     return result;
 }
 
-}  // namespace numtext
+} // namespace numtext

@@ -4,7 +4,8 @@
 #include <optional>
 #include <string_view>
 
-namespace numtext {
+namespace numtext
+{
 
 // Converts text that holds one decimal number (an optional sign, digits, an optional fraction
 // after a point; blanks around it allowed) to the nearest integer, a half going to the even
@@ -13,4 +14,4 @@ namespace numtext {
 std::optional<std::int64_t> toRoundedInteger(std::string_view text, std::int64_t minimum,
                                              std::int64_t maximum);
 
-}  // namespace numtext
+} // namespace numtext

@@ -12,9 +12,11 @@
 #include <unistd.h>
 #include <unordered_map>
 
-namespace profile {
+namespace profile
+{
 
-namespace {
+namespace
+{
 
 struct FileStamp {
     bool exists = false;
@@ -35,7 +37,7 @@ struct FileStamp {
 struct CachedFile {
     IniDocument document;
     FileStamp stamp;
-    bool unreadable = false;  // exists, but its content could not be read: never overwrite it
+    bool unreadable = false; // exists, but its content could not be read: never overwrite it
     int batchDepth = 0;
     bool dirty = false;
 };
@@ -45,7 +47,8 @@ std::unordered_map<std::string, CachedFile> cache;
 
 FileStamp stampOf(const std::string& path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     FileStamp stamp;
     if (::stat(path.c_str(), &info) != 0)
         return stamp;
@@ -63,7 +66,8 @@ bool readWhole(const std::string& path, std::string& bytes)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat info {};
+    struct stat info {
+    };
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return false;
@@ -119,7 +123,8 @@ bool writeAll(int fd, const std::string& bytes)
 // A symbolic link stays a link: the file it points to is the one replaced.
 std::string replacementTarget(const std::string& path)
 {
-    struct stat info {};
+    struct stat info {
+    };
     if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
         if (char* resolved = ::realpath(path.c_str(), nullptr)) {
             std::string target(resolved);
@@ -137,7 +142,8 @@ bool replaceAtomically(const std::string& path, const std::string& bytes)
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat info {};
+    struct stat info {
+    };
     const mode_t mode = ::stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
     const bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;
@@ -176,8 +182,7 @@ std::int32_t copyText(const std::string& text, char* buffer, std::uint32_t buffe
     return static_cast<std::int32_t>(count);
 }
 
-std::int32_t copyList(const std::vector<std::string>& names, char* buffer,
-                      std::uint32_t bufferSize)
+std::int32_t copyList(const std::vector<std::string>& names, char* buffer, std::uint32_t bufferSize)
 {
     std::string list;
     for (const std::string& name : names) {
@@ -199,17 +204,17 @@ std::int32_t copyList(const std::vector<std::string>& names, char* buffer,
     return static_cast<std::int32_t>(bufferSize - 2);
 }
 
-}  // namespace
+} // namespace
 
-std::int32_t GetPrivateProfileStringA(const char* section, const char* key,
-                                      const char* defaultText, char* buffer,
-                                      std::uint32_t bufferSize, const char* path)
+std::int32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,
+                                      char* buffer, std::uint32_t bufferSize, const char* path)
 {
     if (!buffer || bufferSize == 0)
         return 0;
     const std::string fallback = defaultText ? defaultText : "";
     if (!path || !*path)
-        return section && key ? copyText(fallback, buffer, bufferSize) : copyList({}, buffer, bufferSize);
+        return section && key ? copyText(fallback, buffer, bufferSize)
+                              : copyList({}, buffer, bufferSize);
 
     std::lock_guard<std::mutex> lock(storeMutex);
     const IniDocument& document = current(path).document;
@@ -262,7 +267,10 @@ Batch::Batch(Batch&& other) noexcept
     other.committed_ = true;
 }
 
-Batch::~Batch() { commit(); }
+Batch::~Batch()
+{
+    commit();
+}
 
 bool Batch::commit()
 {
@@ -279,4 +287,4 @@ bool Batch::commit()
     return committed_;
 }
 
-}  // namespace profile
+} // namespace profile

@@ -1,11 +1,12 @@
 #include "TestWindow.h"
 
 #include <QListWidget>
-#include <QPushButton>
 #include <QLocale>
+#include <QPushButton>
 #include <QTest>
 
-class tst_ActivityLog : public QObject {
+class tst_ActivityLog : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -27,8 +28,8 @@ void tst_ActivityLog::line_isDateAtTimeSpaceMessage_data()
     QTest::newRow("empty") << QString() << QStringLiteral("31/01/2005@09:05:07 ");
     QTest::newRow("blanks kept") << QStringLiteral("  x  ")
                                  << QStringLiteral("31/01/2005@09:05:07   x  ");
-    QTest::newRow("nothing escaped") << QStringLiteral("a\tb%1<i>\\")
-                                     << QStringLiteral("31/01/2005@09:05:07 a\tb%1<i>\\");
+    QTest::newRow("nothing escaped")
+        << QStringLiteral("a\tb%1<i>\\") << QStringLiteral("31/01/2005@09:05:07 a\tb%1<i>\\");
 }
 
 void tst_ActivityLog::line_isDateAtTimeSpaceMessage()

@@ -9,7 +9,8 @@
 #include <QTest>
 #include <QThread>
 
-namespace {
+namespace
+{
 
 void putFile(const QString& path, const QByteArray& bytes)
 {
@@ -29,15 +30,16 @@ QByteArray pairsSection(int rows, const QByteArray& word = "p")
     QByteArray text = "[pairs]\n";
     for (int i = 0; i < rows; ++i) {
         const QByteArray n = QByteArray::number(i);
-        text += "pattern" + n + "=" + word + n + "\ncommand" + n + "=c" + n + "\nfocus" + n +
-                "=" + QByteArray::number(i % 7 == 5 ? 6 : i % 7) + "\n";
+        text += "pattern" + n + "=" + word + n + "\ncommand" + n + "=c" + n + "\nfocus" + n + "=" +
+                QByteArray::number(i % 7 == 5 ? 6 : i % 7) + "\n";
     }
     return text;
 }
 
-}  // namespace
+} // namespace
 
-class tst_PairStore : public QObject {
+class tst_PairStore : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -57,7 +59,10 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
 };
 
-void tst_PairStore::init() { dir_ = std::make_unique<QTemporaryDir>(); }
+void tst_PairStore::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+}
 
 void tst_PairStore::missingFile_startsEmptyAndWritesNothing()
 {
@@ -82,8 +87,8 @@ void tst_PairStore::load_data()
         << QStringList{""};
     QByteArray shuffled = "[pairs]\n";
     for (int i : {10, 3, 0, 7, 1, 11, 2, 9, 4, 8, 6, 5})
-        shuffled += "focus" + QByteArray::number(i) + "=1\ncommand" + QByteArray::number(i) +
-                    "=c" + QByteArray::number(i) + "\npattern" + QByteArray::number(i) + "=p" +
+        shuffled += "focus" + QByteArray::number(i) + "=1\ncommand" + QByteArray::number(i) + "=c" +
+                    QByteArray::number(i) + "\npattern" + QByteArray::number(i) + "=p" +
                     QByteArray::number(i) + "\n";
     QStringList ordered, orderedCommands;
     for (int i = 0; i < 12; ++i) {
@@ -223,9 +228,9 @@ void tst_PairStore::killedDuringSave_leavesOldOrNewTable()
         const QStringList patterns = TestWindow::rows(test.window.lstPattern);
         QVERIFY(!patterns.isEmpty());
         const QString first = patterns.first();
-        const int expected = first.startsWith(QStringLiteral("alpha")) ? 300
+        const int expected = first.startsWith(QStringLiteral("alpha"))  ? 300
                              : first.startsWith(QStringLiteral("beta")) ? 200
-                                                                       : 250;
+                                                                        : 250;
         QCOMPARE(patterns.size(), expected);
         QCOMPARE(patterns.last().section(u' ', 0, 0), first.section(u' ', 0, 0));
         newTablesSeen += expected != 250;

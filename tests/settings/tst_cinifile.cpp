@@ -5,7 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
+namespace
+{
 
 void putFile(const QString& path, const QByteArray& bytes)
 {
@@ -20,9 +21,10 @@ QByteArray fileBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-}  // namespace
+} // namespace
 
-class tst_cIniFile : public QObject {
+class tst_cIniFile : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -53,7 +55,10 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
 };
 
-void tst_cIniFile::init() { dir_ = std::make_unique<QTemporaryDir>(); }
+void tst_cIniFile::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+}
 
 void tst_cIniFile::newObject_isUnsetAndUnsuccessful()
 {
@@ -74,11 +79,11 @@ void tst_cIniFile::read_data()
                             << QStringLiteral("grüße");
     QTest::newRow("missing, default unset")
         << cIniFile::OptionalText(QStringLiteral("x")) << unset << QString();
-    QTest::newRow("missing, default set") << cIniFile::OptionalText(QStringLiteral("x"))
-                                          << cIniFile::OptionalText(QStringLiteral("FAIL"))
-                                          << QStringLiteral("FAIL");
-    QTest::newRow("empty key is a missing key") << cIniFile::OptionalText(QString()) << unset
-                                                << QString();
+    QTest::newRow("missing, default set")
+        << cIniFile::OptionalText(QStringLiteral("x"))
+        << cIniFile::OptionalText(QStringLiteral("FAIL")) << QStringLiteral("FAIL");
+    QTest::newRow("empty key is a missing key")
+        << cIniFile::OptionalText(QString()) << unset << QString();
     QTest::newRow("unset key lists the section")
         << unset << unset << QStringLiteral("k") + QChar(0) + QStringLiteral("long") + QChar(0);
     QTest::newRow("cut to 254") << cIniFile::OptionalText(QStringLiteral("long")) << unset
@@ -91,7 +96,9 @@ void tst_cIniFile::read()
     QFETCH(cIniFile::OptionalText, fallback);
     QFETCH(QString, expected);
 
-    putFile(path(), "[s]\nk=gr\xC3\xBC\xC3\x9F" "e\nlong=" + QByteArray(300, 'x') + "\n");
+    putFile(path(), "[s]\nk=gr\xC3\xBC\xC3\x9F"
+                    "e\nlong=" +
+                        QByteArray(300, 'x') + "\n");
     cIniFile ini = iniOn(QStringLiteral("s"));
     ini.setKey(key);
     ini.setDefault(fallback);

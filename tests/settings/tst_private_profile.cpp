@@ -9,12 +9,16 @@
 using profile::GetPrivateProfileStringA;
 using profile::WritePrivateProfileStringA;
 
-namespace {
+namespace
+{
 
 // QByteArray that may stand for an absent argument.
 const QByteArray kAbsent;
 
-const char* arg(const QByteArray& text) { return text.isNull() ? nullptr : text.constData(); }
+const char* arg(const QByteArray& text)
+{
+    return text.isNull() ? nullptr : text.constData();
+}
 
 QByteArray fileBytes(const QString& path)
 {
@@ -38,14 +42,15 @@ Read get(const QByteArray& section, const QByteArray& key, const QByteArray& fal
          std::uint32_t bufferSize, const QString& path)
 {
     QByteArray buffer(static_cast<int>(bufferSize), 'x');
-    const int count = GetPrivateProfileStringA(arg(section), arg(key), arg(fallback),
-                                               buffer.data(), bufferSize, path.toLocal8Bit());
+    const int count = GetPrivateProfileStringA(arg(section), arg(key), arg(fallback), buffer.data(),
+                                               bufferSize, path.toLocal8Bit());
     return {buffer, count};
 }
 
-}  // namespace
+} // namespace
 
-class tst_PrivateProfile : public QObject {
+class tst_PrivateProfile : public QObject
+{
     Q_OBJECT
 
 private slots:
@@ -79,9 +84,8 @@ void tst_PrivateProfile::readValue_data()
     const QByteArray basic = "[pairs]\npattern0=open mail\ncommand0=mail\n";
     QTest::newRow("plain") << basic << QByteArray("pairs") << QByteArray("command0") << kAbsent
                            << QByteArray("mail");
-    QTest::newRow("names ignore case")
-        << basic << QByteArray("PAIRS") << QByteArray("Pattern0") << kAbsent
-        << QByteArray("open mail");
+    QTest::newRow("names ignore case") << basic << QByteArray("PAIRS") << QByteArray("Pattern0")
+                                       << kAbsent << QByteArray("open mail");
     QTest::newRow("missing key, absent default")
         << basic << QByteArray("pairs") << QByteArray("focus0") << kAbsent << QByteArray("");
     QTest::newRow("missing key, default") << basic << QByteArray("pairs") << QByteArray("focus0")
@@ -94,9 +98,8 @@ void tst_PrivateProfile::readValue_data()
     QTest::newRow("blanks around names and value")
         << QByteArray("  [ s ]  \n\t k \t=  v w  \n") << QByteArray("s") << QByteArray("k")
         << kAbsent << QByteArray("v w");
-    QTest::newRow("double quotes dropped")
-        << QByteArray("[s]\nk=\" v \"\n") << QByteArray("s") << QByteArray("k") << kAbsent
-        << QByteArray(" v ");
+    QTest::newRow("double quotes dropped") << QByteArray("[s]\nk=\" v \"\n") << QByteArray("s")
+                                           << QByteArray("k") << kAbsent << QByteArray(" v ");
     QTest::newRow("single quotes dropped") << QByteArray("[s]\nk='v'\n") << QByteArray("s")
                                            << QByteArray("k") << kAbsent << QByteArray("v");
     QTest::newRow("unmatched quotes kept") << QByteArray("[s]\nk=\"v'\n") << QByteArray("s")
@@ -105,18 +108,17 @@ void tst_PrivateProfile::readValue_data()
                                            << QByteArray("k") << kAbsent << QByteArray("a=b");
     QTest::newRow("comment is no key") << QByteArray("[s]\n;k=v\n") << QByteArray("s")
                                        << QByteArray(";k") << QByteArray("d") << QByteArray("d");
-    QTest::newRow("first duplicate key wins")
-        << QByteArray("[s]\nk=1\nk=2\n") << QByteArray("s") << QByteArray("k") << kAbsent
-        << QByteArray("1");
+    QTest::newRow("first duplicate key wins") << QByteArray("[s]\nk=1\nk=2\n") << QByteArray("s")
+                                              << QByteArray("k") << kAbsent << QByteArray("1");
     QTest::newRow("first duplicate section wins")
         << QByteArray("[s]\nk=1\n[S]\nk=2\nj=3\n") << QByteArray("s") << QByteArray("j")
         << QByteArray("d") << QByteArray("d");
     QTest::newRow("section name runs to last bracket")
         << QByteArray("[a]b]\nk=v\n") << QByteArray("a]b") << QByteArray("k") << kAbsent
         << QByteArray("v");
-    QTest::newRow("byte-order mark skipped") << QByteArray("\xEF\xBB\xBF[s]\nk=v\n")
-                                             << QByteArray("s") << QByteArray("k") << kAbsent
-                                             << QByteArray("v");
+    QTest::newRow("byte-order mark skipped")
+        << QByteArray("\xEF\xBB\xBF[s]\nk=v\n") << QByteArray("s") << QByteArray("k") << kAbsent
+        << QByteArray("v");
     QTest::newRow("CRLF") << QByteArray("[s]\r\nk=v\r\nj=w\r\n") << QByteArray("s")
                           << QByteArray("k") << kAbsent << QByteArray("v");
     QTest::newRow("no final line end") << QByteArray("[s]\nk=v") << QByteArray("s")
@@ -146,26 +148,23 @@ void tst_PrivateProfile::readList_data()
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QByteArray>("section");
     QTest::addColumn<int>("bufferSize");
-    QTest::addColumn<QByteArray>("expected");  // the buffer up to and with its final NULs
+    QTest::addColumn<QByteArray>("expected"); // the buffer up to and with its final NULs
     QTest::addColumn<int>("count");
 
     const QByteArray file = "; head\n[one]\na=1\n;c=2\nbb=3\nA=4\n[two]\n[ONE]\nz=9\n";
-    QTest::newRow("key list") << file << QByteArray("one") << 64 << QByteArray("a\0bb\0\0", 6)
-                              << 5;
+    QTest::newRow("key list") << file << QByteArray("one") << 64 << QByteArray("a\0bb\0\0", 6) << 5;
     QTest::newRow("section list, duplicates once")
         << file << kAbsent << 64 << QByteArray("one\0two\0\0", 9) << 8;
-    QTest::newRow("missing section") << file << QByteArray("three") << 64 << QByteArray("\0", 1)
-                                     << 0;
+    QTest::newRow("missing section")
+        << file << QByteArray("three") << 64 << QByteArray("\0", 1) << 0;
     QTest::newRow("empty section") << file << QByteArray("two") << 64 << QByteArray("\0", 1) << 0;
-    QTest::newRow("exact fit") << file << QByteArray("one") << 6 << QByteArray("a\0bb\0\0", 6)
-                               << 5;
+    QTest::newRow("exact fit") << file << QByteArray("one") << 6 << QByteArray("a\0bb\0\0", 6) << 5;
     QTest::newRow("cut inside last name")
         << file << QByteArray("one") << 5 << QByteArray("a\0b\0\0", 5) << 3;
-    QTest::newRow("cut after a NUL") << file << QByteArray("one") << 4
-                                     << QByteArray("a\0\0\0", 4) << 2;
+    QTest::newRow("cut after a NUL")
+        << file << QByteArray("one") << 4 << QByteArray("a\0\0\0", 4) << 2;
     QTest::newRow("empty key name is listed")
-        << QByteArray("[s]\n=v\nk=w\n") << QByteArray("s") << 64 << QByteArray("\0k\0\0", 4)
-        << 3;
+        << QByteArray("[s]\n=v\nk=w\n") << QByteArray("s") << 64 << QByteArray("\0k\0\0", 4) << 3;
 }
 
 void tst_PrivateProfile::readList()
@@ -177,7 +176,8 @@ void tst_PrivateProfile::readList()
     QFETCH(int, count);
 
     putFile(path(), file);
-    const Read read = get(section, kAbsent, kAbsent, static_cast<std::uint32_t>(bufferSize), path());
+    const Read read =
+        get(section, kAbsent, kAbsent, static_cast<std::uint32_t>(bufferSize), path());
     QCOMPARE(read.count, count);
     QCOMPARE(read.bytes.left(expected.size()), expected);
 }
@@ -207,30 +207,29 @@ void tst_PrivateProfile::write_data()
     QTest::newRow("new key after the last key")
         << file << QByteArray("one") << QByteArray("d") << QByteArray("4") << 1
         << QByteArray("; settings\n[one]\na=1\nb=2\nd=4\n\n; about two\n[two]\nc=3\n");
-    QTest::newRow("new section at the end")
-        << file << QByteArray("three") << QByteArray("e") << QByteArray("5") << 1
-        << file + "\n[three]\ne=5\n";
+    QTest::newRow("new section at the end") << file << QByteArray("three") << QByteArray("e")
+                                            << QByteArray("5") << 1 << file + "\n[three]\ne=5\n";
     QTest::newRow("remove a key") << file << QByteArray("one") << QByteArray("a") << kAbsent << 1
-                                  << QByteArray("; settings\n[one]\nb=2\n\n; about two\n[two]\nc=3\n");
-    QTest::newRow("remove a section")
-        << file << QByteArray("one") << kAbsent << kAbsent << 1
-        << QByteArray("; settings\n[two]\nc=3\n");
-    QTest::newRow("remove a missing section") << file << QByteArray("nine") << kAbsent << kAbsent
-                                              << 1 << file;
+                                  << QByteArray(
+                                         "; settings\n[one]\nb=2\n\n; about two\n[two]\nc=3\n");
+    QTest::newRow("remove a section") << file << QByteArray("one") << kAbsent << kAbsent << 1
+                                      << QByteArray("; settings\n[two]\nc=3\n");
+    QTest::newRow("remove a missing section")
+        << file << QByteArray("nine") << kAbsent << kAbsent << 1 << file;
     QTest::newRow("CRLF file keeps CRLF")
         << QByteArray("[s]\r\nk=v\r\n") << QByteArray("s") << QByteArray("j") << QByteArray("w")
         << 1 << QByteArray("[s]\r\nk=v\r\nj=w\r\n");
     QTest::newRow("line end added to last line")
         << QByteArray("[s]\nk=v") << QByteArray("s") << QByteArray("j") << QByteArray("w") << 1
         << QByteArray("[s]\nk=v\nj=w\n");
-    QTest::newRow("value with LF refused") << file << QByteArray("one") << QByteArray("a")
-                                           << QByteArray("x\n[evil]") << 0 << file;
-    QTest::newRow("value with CR refused") << file << QByteArray("one") << QByteArray("a")
-                                           << QByteArray("x\ry") << 0 << file;
-    QTest::newRow("key with equals refused") << file << QByteArray("one") << QByteArray("a=b")
-                                             << QByteArray("x") << 0 << file;
-    QTest::newRow("absent section refused") << file << kAbsent << QByteArray("a")
-                                            << QByteArray("x") << 0 << file;
+    QTest::newRow("value with LF refused")
+        << file << QByteArray("one") << QByteArray("a") << QByteArray("x\n[evil]") << 0 << file;
+    QTest::newRow("value with CR refused")
+        << file << QByteArray("one") << QByteArray("a") << QByteArray("x\ry") << 0 << file;
+    QTest::newRow("key with equals refused")
+        << file << QByteArray("one") << QByteArray("a=b") << QByteArray("x") << 0 << file;
+    QTest::newRow("absent section refused")
+        << file << kAbsent << QByteArray("a") << QByteArray("x") << 0 << file;
     QTest::newRow("new file") << QByteArray() << QByteArray("s") << QByteArray("k")
                               << QByteArray("v") << 1 << QByteArray("[s]\nk=v\n");
 }
@@ -256,9 +255,10 @@ void tst_PrivateProfile::write()
 void tst_PrivateProfile::writtenValue_readsBackUnchanged_data()
 {
     QTest::addColumn<QByteArray>("value");
-    const char* values[] = {"",      " lead",    "trail ",    "\"quoted\"", "'single'", "\"",
-                            "'",     "a=b=c",    "; not a comment", "# hash", "[not section]",
-                            "\tab\t", "grüße ☺", "\"open",    "close'",    "\xff\xfe bytes"};
+    const char* values[] = {
+        "",        " lead",  "trail ",          "\"quoted\"",    "'single'",      "\"",
+        "'",       "a=b=c",  "; not a comment", "# hash",        "[not section]", "\tab\t",
+        "grüße ☺", "\"open", "close'",          "\xff\xfe bytes"};
     for (const char* value : values)
         QTest::newRow(value) << QByteArray(value);
 }

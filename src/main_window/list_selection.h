@@ -1,0 +1,12 @@
+#pragma once
+
+class QListWidget;
+class QString;
+
+// The row whose item is selected in a single-selection list, or -1.
+int selectedRow(const QListWidget* list);
+// The text of the selected row, or "" when none is selected.
+QString selectedText(const QListWidget* list);
+// Selects the row (-1 clears the selection); a list already on that row is left alone and so
+// raises no selection change, which is what ends the chain of the three pair lists.
+void setSelectedRow(QListWidget* list, int row);

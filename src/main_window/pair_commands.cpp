@@ -1,0 +1,78 @@
+#include "cMessageBox.h"
+#include "frmMain.h"
+#include "list_selection.h"
+#include "pair_editor/frmAddEdit.h"
+
+#include <QListWidget>
+
+void frmMain::lstPattern_Click()
+{
+    const int row = selectedRow(lstPattern);
+    setSelectedRow(lstCommand, row);
+    setSelectedRow(lstFocus, row);
+}
+
+void frmMain::lstCommand_Click()
+{
+    const int row = selectedRow(lstCommand);
+    setSelectedRow(lstPattern, row);
+    setSelectedRow(lstFocus, row);
+}
+
+void frmMain::lstFocus_Click()
+{
+    const int row = selectedRow(lstFocus);
+    setSelectedRow(lstPattern, row);
+    setSelectedRow(lstCommand, row);
+}
+
+void frmMain::cmdDel_Click()
+{
+    const QString pattern = selectedText(lstPattern);
+    if (pattern.isEmpty())
+        return;
+    const int row = selectedRow(lstPattern);
+    const QString command = lstCommand->item(row)->text();
+    const QString focus = lstFocus->item(row)->text();
+
+    const auto answer =
+        seams_.messageBox->Show(this, QStringLiteral("Are you sure you want to delete this entry?"),
+                                QStringLiteral("Kormil - ") + pattern, cMessageBox::Buttons::YesNo);
+    if (answer != cMessageBox::Answer::Yes)
+        return;
+
+    // A voice command may have moved the selection while the question was open: remove the
+    // pair that the question named, and only if it is still where it was.
+    const auto holds = [row](QListWidget* list, const QString& text) {
+        return row < list->count() && list->item(row)->text() == text;
+    };
+    if (holds(lstPattern, pattern) && holds(lstCommand, command) && holds(lstFocus, focus)) {
+        for (QListWidget* list : {lstPattern, lstCommand, lstFocus})
+            delete list->takeItem(row);
+    }
+    for (QListWidget* list : {lstPattern, lstCommand, lstFocus})
+        setSelectedRow(list, -1);
+}
+
+void frmMain::cmdEdit_Click()
+{
+    if (selectedText(lstPattern).isEmpty())
+        return;
+    bolEdit = true;
+    showPairEditor();
+}
+
+void frmMain::cmdNew_Click()
+{
+    bolEdit = false;
+    showPairEditor();
+}
+
+void frmMain::showPairEditor()
+{
+    if (!frmAddEdit_)
+        frmAddEdit_ = std::make_unique<frmAddEdit>(*this, seams_.messageBox);
+    frmAddEdit_->show();
+    frmAddEdit_->raise();
+    frmAddEdit_->activateWindow();
+}
