@@ -2,6 +2,8 @@
 
 #include "cClock.h"
 #include "cMessageBox.h"
+#include "listener/cShell.h"
+#include "listener/cWinsock.h"
 #include "pair_editor/frmAddEdit.h"
 #include "twips.h"
 
@@ -12,11 +14,12 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTimer>
 
 frmMainSeams frmMainSeams::real()
 {
     const QFileInfo executable(QCoreApplication::applicationFilePath());
-    return {std::make_shared<cMessageBox>(), std::make_shared<cClock>(),
+    return {std::make_shared<cMessageBox>(), std::make_shared<cClock>(), std::make_shared<cShell>(),
             executable.absolutePath() + u'/' + executable.completeBaseName() +
                 QStringLiteral(".ini")};
 }
@@ -64,6 +67,12 @@ void frmMain::buildLayout()
                                          QStringLiteral("Clear Log"));
     lstLog = placeControl<QListWidget>(this, "lstLog", {0, 4440, 12255, 1425});
 
+    wckTCP = new cWinsock(this);
+    wckTCP->setObjectName(QStringLiteral("wckTCP"));
+    tmrWinsock = new QTimer(this);
+    tmrWinsock->setObjectName(QStringLiteral("tmrWinsock"));
+    tmrWinsock->setInterval(1000);
+
     for (QPushButton* button : {cmdListen, cmdNew, cmdEdit, cmdDel, cmdRun, cmdClear})
         button->setAutoDefault(false);
 
@@ -83,6 +92,10 @@ void frmMain::connectHandlers()
     connect(cmdNew, &QPushButton::clicked, this, &frmMain::cmdNew_Click);
     connect(cmdClear, &QPushButton::clicked, this, &frmMain::cmdClear_Click);
     connect(cmdListen, &QPushButton::clicked, this, &frmMain::cmdListen_Click);
+    connect(cmdRun, &QPushButton::clicked, this, &frmMain::cmdRun_Click);
+    connect(tmrWinsock, &QTimer::timeout, this, &frmMain::tmrWinsock_Timer);
+    connect(wckTCP, &cWinsock::ConnectionRequest, this, &frmMain::wckTCP_ConnectionRequest);
+    connect(wckTCP, &cWinsock::DataArrival, this, &frmMain::wckTCP_DataArrival);
 }
 
 void frmMain::closeEvent(QCloseEvent* event)

@@ -14,12 +14,15 @@ class QPushButton;
 class QTimer;
 class cClock;
 class cMessageBox;
+class cShell;
+class cWinsock;
 class frmAddEdit;
 
 // What frmMain reaches outside itself; tests replace any of them.
 struct frmMainSeams {
     std::shared_ptr<cMessageBox> messageBox;
     std::shared_ptr<cClock> clock;
+    std::shared_ptr<cShell> shell;
     // The settings file; by default beside the executable, named after it, with ".ini".
     QString settingsPath;
 
@@ -49,7 +52,21 @@ public:
     static constexpr int kMaxLogLines = 32767;
 
     void cmdClear_Click();
+
+    // Listen: listens on the port in txtPort and turns the watchdog on. Stop: closes the socket,
+    // cutting off a connected peer, and turns the watchdog off. A failure tells the user.
     void cmdListen_Click();
+    // The watchdog: listens again, on the same port, once the peer has gone or the socket has
+    // failed. A silent peer is left alone.
+    void tmrWinsock_Timer();
+    // Stops listening and becomes the connection to the peer.
+    void wckTCP_ConnectionRequest(std::int32_t requestID);
+    // The text that arrived is one voice string; the first pair whose pattern equals it is
+    // selected and run.
+    void wckTCP_DataArrival(std::int32_t bytesTotal);
+    // Starts the selected pair's command with its window style.
+    void RunCommand();
+    void cmdRun_Click();
 
     // Keep the three pair lists on one selected row (-1: none).
     void lstPattern_Click();
@@ -82,6 +99,8 @@ public:
     QLabel* lblLog;
     QPushButton* cmdClear;
     QListWidget* lstLog;
+    cWinsock* wckTCP;
+    QTimer* tmrWinsock;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -90,9 +109,14 @@ private:
     void buildLayout();
     void connectHandlers();
     void showPairEditor();
+    void logStartedListening();
+    // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
+    // tries again on every later tick until it listens.
+    void listenAgain();
 
     frmMainSeams seams_;
     cIniFile iniFile_;
     std::unique_ptr<frmAddEdit> frmAddEdit_;
     std::int16_t intLoop = 0;
+    bool listenAgainPending_ = false;
 };

@@ -49,7 +49,7 @@ std::string_view unquoted(std::string_view value)
 std::string encoded(std::string_view value)
 {
     if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
-                           isQuote(value.front()) || isQuote(value.back())))
+                           unquoted(value).size() != value.size()))
         return '"' + std::string(value) + '"';
     return std::string(value);
 }

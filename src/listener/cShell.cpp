@@ -1,0 +1,46 @@
+#include "cShell.h"
+
+#include "cRaisedError.h"
+#include "command_line.h"
+#include "detached_process.h"
+
+#include <cerrno>
+#include <cstring>
+
+namespace
+{
+
+constexpr int kInvalidCall = 5;
+constexpr int kFileNotFound = 53;
+constexpr int kPermissionDenied = 70;
+
+} // namespace
+
+bool cShell::isWindowStyle(std::int16_t windowStyle)
+{
+    return (windowStyle >= 0 && windowStyle <= 4) || windowStyle == 6;
+}
+
+std::int64_t cShell::Shell(const QString& commandLine, std::int16_t windowStyle)
+{
+    if (!isWindowStyle(windowStyle))
+        throw cRaisedError(kInvalidCall, QStringLiteral("window style %1 is none of 0, 1, 2, 3, "
+                                                        "4, 6")
+                                             .arg(windowStyle));
+    const auto words = cmdline::split(commandLine.toLocal8Bit().toStdString());
+    if (!words)
+        throw cRaisedError(kInvalidCall, QStringLiteral("a quote is not closed"));
+    if (words->empty())
+        throw cRaisedError(kInvalidCall, QStringLiteral("the command line is empty"));
+
+    const pid_t started = startDetached(*words);
+    if (started < 0) {
+        const int error = errno;
+        if (error == ENOENT)
+            throw cRaisedError(kFileNotFound, QStringLiteral("File not found"));
+        if (error == EACCES)
+            throw cRaisedError(kPermissionDenied, QStringLiteral("Permission denied"));
+        throw cRaisedError(kInvalidCall, QString::fromLocal8Bit(std::strerror(error)));
+    }
+    return started;
+}

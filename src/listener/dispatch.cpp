@@ -1,0 +1,53 @@
+#include "cRaisedError.h"
+#include "cShell.h"
+#include "cWinsock.h"
+#include "main_window/frmMain.h"
+#include "main_window/list_selection.h"
+#include "settings/number_text.h"
+
+#include <QListWidget>
+#include <limits>
+
+void frmMain::wckTCP_DataArrival(std::int32_t)
+{
+    QString voiceString;
+    wckTCP->GetData(voiceString);
+    Log(QStringLiteral("Received voice string: ") + voiceString);
+
+    const int rows = lstPattern->count();
+    for (int row = 0; row < rows; ++row) {
+        if (lstPattern->item(row)->text() == voiceString) {
+            setSelectedRow(lstPattern, row);
+            setSelectedRow(lstCommand, row);
+            setSelectedRow(lstFocus, row);
+            RunCommand();
+            return;
+        }
+    }
+    Log(QStringLiteral("No matching voice string found!"));
+}
+
+void frmMain::RunCommand()
+{
+    const QString commandLine = selectedText(lstCommand);
+    try {
+        const auto style = numtext::toRoundedInteger(
+            selectedText(lstFocus).toLocal8Bit().toStdString(),
+            std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max());
+        if (!style)
+            throw cRaisedError(
+                13, QStringLiteral("window style \"%1\" is no number").arg(selectedText(lstFocus)));
+        seams_.shell->Shell(commandLine, static_cast<std::int16_t>(*style));
+        Log(QStringLiteral("Executing: ") + selectedText(lstCommand));
+    } catch (const cRaisedError& error) {
+        Log(QStringLiteral("Could not execute: ") + commandLine + QStringLiteral(" (") +
+            error.text + u')');
+    }
+}
+
+void frmMain::cmdRun_Click()
+{
+    if (selectedText(lstPattern).isEmpty())
+        return;
+    RunCommand();
+}

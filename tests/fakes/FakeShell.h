@@ -1,0 +1,32 @@
+#pragma once
+
+#include "listener/cRaisedError.h"
+#include "listener/cShell.h"
+
+#include <QList>
+#include <optional>
+
+// Records what would have been started, instead of starting it.
+class FakeShell : public cShell
+{
+public:
+    struct Started {
+        QString commandLine;
+        std::int16_t windowStyle;
+        bool operator==(const Started& o) const
+        {
+            return commandLine == o.commandLine && windowStyle == o.windowStyle;
+        }
+    };
+
+    std::int64_t Shell(const QString& commandLine, std::int16_t windowStyle) override
+    {
+        if (failure)
+            throw *failure;
+        started.append({commandLine, windowStyle});
+        return 4242;
+    }
+
+    QList<Started> started;
+    std::optional<cRaisedError> failure;
+};

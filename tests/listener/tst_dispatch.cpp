@@ -1,0 +1,169 @@
+#include "LoopbackPeer.h"
+#include "TestWindow.h"
+#include "listener/cWinsock.h"
+#include "main_window/list_selection.h"
+
+#include <QPushButton>
+
+namespace
+{
+
+// A window with pairs, listening, and a peer connected to it.
+struct Serving : TestWindow {
+    Serving() : TestWindow(QString{})
+    {
+        addPair(QStringLiteral("open mail"), QStringLiteral("thunderbird --compose"),
+                QStringLiteral("3"));
+        addPair(QStringLiteral("play music"), QStringLiteral("rhythmbox"), QStringLiteral("1"));
+        addPair(QStringLiteral("open mail"), QStringLiteral("never run"), QStringLiteral("1"));
+        addPair(QStringLiteral("odd style"), QStringLiteral("xterm"), QStringLiteral("five"));
+        window.cmdListen_Click();
+    }
+
+    bool connectPeer()
+    {
+        if (!peer.connectTo(static_cast<quint16>(window.wckTCP->LocalPort())))
+            return false;
+        return QTest::qWaitFor([this] { return window.wckTCP->State() == cWinsock::sckConnected; },
+                               5000);
+    }
+
+    // Sends the bytes and returns the log lines they caused.
+    QStringList dispatch(const QByteArray& bytes)
+    {
+        const int before = window.lstLog->count();
+        peer.send(bytes);
+        if (!QTest::qWaitFor([&] { return window.lstLog->count() >= before + 2; }, 5000))
+            return {};
+        QStringList lines = rows(window.lstLog).mid(before);
+        for (QString& line : lines)
+            line = line.section(u' ', 1); // without the time stamp
+        return lines;
+    }
+
+    LoopbackPeer peer;
+};
+
+} // namespace
+
+class tst_Dispatch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom)); }
+    void voiceString_startsTheFirstEqualPattern_data();
+    void voiceString_startsTheFirstEqualPattern();
+    void match_movesTheSelection();
+    void emptyTable_matchesNothing();
+    void invalidText_isReadWithReplacementCharacters();
+    void launcherFailure_isLoggedAndListeningGoesOn();
+    void run_startsTheSelectedPair();
+};
+
+void tst_Dispatch::voiceString_startsTheFirstEqualPattern_data()
+{
+    QTest::addColumn<QByteArray>("sent");
+    QTest::addColumn<QString>("command"); // empty: nothing started
+    QTest::addColumn<int>("style");
+
+    QTest::newRow("equal") << QByteArray("open mail") << "thunderbird --compose" << 3;
+    QTest::newRow("second pair") << QByteArray("play music") << "rhythmbox" << 1;
+    QTest::newRow("capital letter") << QByteArray("Open mail") << "" << 0;
+    QTest::newRow("trailing blank") << QByteArray("open mail ") << "" << 0;
+    QTest::newRow("line end") << QByteArray("open mail\n") << "" << 0;
+    QTest::newRow("part of a pattern") << QByteArray("open") << "" << 0;
+}
+
+void tst_Dispatch::voiceString_startsTheFirstEqualPattern()
+{
+    QFETCH(QByteArray, sent);
+    QFETCH(QString, command);
+    QFETCH(int, style);
+
+    Serving test;
+    QVERIFY(test.connectPeer());
+    const QStringList lines = test.dispatch(sent);
+    const QString received = QStringLiteral("Received voice string: ") + QString::fromUtf8(sent);
+    if (command.isEmpty()) {
+        QCOMPARE(lines, (QStringList{received, "No matching voice string found!"}));
+        QVERIFY(test.shell->started.isEmpty());
+    } else {
+        QCOMPARE(lines, (QStringList{received, "Executing: " + command}));
+        QCOMPARE(test.shell->started,
+                 (QList<FakeShell::Started>{{command, static_cast<std::int16_t>(style)}}));
+    }
+}
+
+void tst_Dispatch::match_movesTheSelection()
+{
+    Serving test;
+    setSelectedRow(test.window.lstCommand, 0);
+    QVERIFY(test.connectPeer());
+    test.dispatch("play music");
+    QCOMPARE(selectedRow(test.window.lstPattern), 1);
+    QCOMPARE(selectedRow(test.window.lstCommand), 1);
+    QCOMPARE(selectedRow(test.window.lstFocus), 1);
+    // The peer may keep the connection and send again.
+    test.dispatch("open mail");
+    QCOMPARE(selectedRow(test.window.lstFocus), 0);
+    QCOMPARE(test.shell->started.size(), 2);
+}
+
+void tst_Dispatch::emptyTable_matchesNothing()
+{
+    TestWindow test(QString{});
+    test.window.cmdListen_Click();
+    LoopbackPeer peer;
+    QVERIFY(peer.connectTo(static_cast<quint16>(test.window.wckTCP->LocalPort())));
+    peer.send("anything");
+    QTRY_VERIFY(TestWindow::rows(test.window.lstLog)
+                    .last()
+                    .endsWith(QStringLiteral(" No matching voice string found!")));
+}
+
+void tst_Dispatch::invalidText_isReadWithReplacementCharacters()
+{
+    Serving test;
+    QVERIFY(test.connectPeer());
+    const QStringList lines = test.dispatch(QByteArray("open\xff\0mail", 10));
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("Received voice string: open") + QChar(0xFFFD) + QChar(0) +
+                           QStringLiteral("mail"));
+    QCOMPARE(lines[1], QStringLiteral("No matching voice string found!"));
+}
+
+void tst_Dispatch::launcherFailure_isLoggedAndListeningGoesOn()
+{
+    Serving test;
+    QVERIFY(test.connectPeer());
+    test.shell->failure = cRaisedError(53, QStringLiteral("File not found"));
+    QCOMPARE(test.dispatch("play music"),
+             (QStringList{"Received voice string: play music",
+                          "Could not execute: rhythmbox (File not found)"}));
+    test.shell->failure.reset();
+    const QStringList oddStyle = test.dispatch("odd style");
+    QCOMPARE(oddStyle.size(), 2);
+    QVERIFY(oddStyle[1].startsWith(QStringLiteral("Could not execute: xterm (")));
+    QVERIFY(test.shell->started.isEmpty());
+    QCOMPARE(test.dispatch("play music").last(), QStringLiteral("Executing: rhythmbox"));
+}
+
+void tst_Dispatch::run_startsTheSelectedPair()
+{
+    Serving test;
+    const int lines = test.window.lstLog->count();
+    QTest::mouseClick(test.window.cmdRun, Qt::LeftButton);
+    QVERIFY(test.shell->started.isEmpty());
+    QCOMPARE(test.window.lstLog->count(), lines);
+
+    setSelectedRow(test.window.lstPattern, 0);
+    QTest::mouseClick(test.window.cmdRun, Qt::LeftButton);
+    QCOMPARE(test.shell->started,
+             (QList<FakeShell::Started>{{QStringLiteral("thunderbird --compose"), 3}}));
+    QCOMPARE(TestWindow::rows(test.window.lstLog).mid(lines),
+             QStringList{"31/01/2005@09:05:07 Executing: thunderbird --compose"});
+}
+
+QTEST_MAIN(tst_Dispatch)
+#include "tst_dispatch.moc"

@@ -1,0 +1,169 @@
+#include "listener/cRaisedError.h"
+#include "listener/cShell.h"
+#include "listener/command_line.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <cerrno>
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+Q_DECLARE_METATYPE(std::vector<std::string>)
+
+namespace
+{
+
+QByteArray fileBytes(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_Launcher : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void split_data();
+    void split();
+    void shell_refusesWhatCannotStart_data();
+    void shell_refusesWhatCannotStart();
+    void started_hasItsOwnSessionAndNoneOfOurDescriptors();
+    void program_isLookedUpInPath();
+    void everyStartedProgram_isReaped();
+
+private:
+    QTemporaryDir dir_;
+};
+
+void tst_Launcher::split_data()
+{
+    using Words = std::vector<std::string>;
+    QTest::addColumn<QString>("line");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<Words>("words");
+
+    QTest::newRow("blanks separate") << " a  b\tc " << true << Words{"a", "b", "c"};
+    QTest::newRow("single quotes") << "'a b' 'c\"d\\e'" << true << Words{"a b", "c\"d\\e"};
+    QTest::newRow("double quotes") << R"("a \"b\" \$x \q \\")" << true << Words{R"(a "b" $x \q \)"};
+    QTest::newRow("backslash outside") << R"(a\ b \'c)" << true << Words{"a b", "'c"};
+    QTest::newRow("joined pieces") << R"(x'y'"z"w)" << true << Words{"xyzw"};
+    QTest::newRow("empty quotes are a word") << "a '' \"\"" << true << Words{"a", "", ""};
+    QTest::newRow("no expansion") << "echo $HOME ~ *.txt" << true
+                                  << Words{"echo", "$HOME", "~", "*.txt"};
+    QTest::newRow("no pipes or redirections") << "a|b > c" << true << Words{"a|b", ">", "c"};
+    QTest::newRow("empty line") << "" << true << Words{};
+    QTest::newRow("blanks only") << "  \t " << true << Words{};
+    QTest::newRow("open single quote") << "a 'b" << false << Words{};
+    QTest::newRow("open double quote") << "a \"b" << false << Words{};
+    QTest::newRow("lone backslash at the end") << "a \\" << false << Words{};
+}
+
+void tst_Launcher::split()
+{
+    QFETCH(QString, line);
+    QFETCH(bool, valid);
+    QFETCH(std::vector<std::string>, words);
+    const auto result = cmdline::split(line.toStdString());
+    QCOMPARE(result.has_value(), valid);
+    if (valid)
+        QVERIFY(*result == words);
+}
+
+void tst_Launcher::shell_refusesWhatCannotStart_data()
+{
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<int>("style");
+    QTest::addColumn<int>("errorNumber");
+
+    QTest::newRow("no such program") << "kormil-no-such-program --x" << 1 << 53;
+    QTest::newRow("no such path") << "/nonexistent/prog" << 1 << 53;
+    QTest::newRow("a directory") << "/tmp" << 1 << 70;
+    QTest::newRow("not executable") << "NOT_EXECUTABLE" << 1 << 70;
+    QTest::newRow("unbalanced quotes") << "true 'x" << 1 << 5;
+    QTest::newRow("empty command") << "   " << 1 << 5;
+    QTest::newRow("style 5") << "true" << 5 << 5;
+    QTest::newRow("style 7") << "true" << 7 << 5;
+    QTest::newRow("style -1") << "true" << -1 << 5;
+}
+
+void tst_Launcher::shell_refusesWhatCannotStart()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(int, style);
+    QFETCH(int, errorNumber);
+
+    if (commandLine == QLatin1String("NOT_EXECUTABLE")) {
+        commandLine = dir_.filePath(QStringLiteral("plain.txt"));
+        QFile file(commandLine);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("#!/bin/sh\n");
+    }
+    try {
+        cShell().Shell(commandLine, static_cast<std::int16_t>(style));
+        QFAIL("the launcher started what it should have refused");
+    } catch (const cRaisedError& error) {
+        QCOMPARE(error.number, errorNumber);
+        QVERIFY(!error.text.isEmpty());
+    }
+}
+
+void tst_Launcher::started_hasItsOwnSessionAndNoneOfOurDescriptors()
+{
+    QTcpServer listening; // a socket of ours that must not reach the program
+    QVERIFY(listening.listen(QHostAddress::LocalHost, 0));
+    const auto pid = static_cast<pid_t>(cShell().Shell(QStringLiteral("sleep 30"), 1));
+    const QString proc = QStringLiteral("/proc/%1").arg(pid);
+    QTRY_COMPARE_WITH_TIMEOUT(QFile::symLinkTarget(proc + QStringLiteral("/exe")).section(u'/', -1),
+                              QStringLiteral("sleep"), 10000);
+
+    const QStringList descriptors =
+        QDir(proc + QStringLiteral("/fd"))
+            .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System);
+    QCOMPARE(descriptors, (QStringList{"0", "1", "2"}));
+    for (const QString& fd : descriptors)
+        QCOMPARE(QFile::symLinkTarget(proc + QStringLiteral("/fd/") + fd),
+                 QStringLiteral("/dev/null"));
+    const QByteArray stat = fileBytes(proc + QStringLiteral("/stat"));
+    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
+    QCOMPARE(fields.at(3).toInt(), int(pid)); // the session id: a session of its own
+    QCOMPARE(::kill(pid, SIGKILL), 0);
+}
+
+void tst_Launcher::program_isLookedUpInPath()
+{
+    const QString bin = dir_.filePath(QStringLiteral("bin"));
+    QVERIFY(QDir().mkpath(bin));
+    const QString tool = bin + QStringLiteral("/kormil-test-tool");
+    QFile file(tool);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("#!/bin/sh\necho \"$1\" > \"$2\"\n");
+    file.close();
+    QVERIFY(file.setPermissions(file.permissions() | QFileDevice::ExeOwner));
+
+    const QByteArray oldPath = qgetenv("PATH");
+    qputenv("PATH", "/nonexistent:" + bin.toLocal8Bit() + ":" + oldPath);
+    const QString out = dir_.filePath(QStringLiteral("tool.out"));
+    cShell().Shell(QStringLiteral("kormil-test-tool 'two words' %1").arg(out), 4);
+    qputenv("PATH", oldPath);
+    QTRY_COMPARE_WITH_TIMEOUT(fileBytes(out), QByteArray("two words\n"), 10000);
+}
+
+void tst_Launcher::everyStartedProgram_isReaped()
+{
+    for (int i = 0; i < 200; ++i)
+        cShell().Shell(QStringLiteral("true"), 0);
+    int status = 0;
+    errno = 0;
+    QCOMPARE(::waitpid(-1, &status, WNOHANG), -1);
+    QCOMPARE(errno, ECHILD);
+}
+
+QTEST_MAIN(tst_Launcher)
+#include "tst_launcher.moc"

@@ -1,0 +1,262 @@
+#include "LoopbackPeer.h"
+#include "TestWindow.h"
+#include "listener/cWinsock.h"
+
+#include <QPushButton>
+#include <QTimer>
+
+namespace
+{
+
+QString lastLine(const frmMain& window)
+{
+    return window.lstLog->item(window.lstLog->count() - 1)->text();
+}
+
+QStringList linesAfter(const frmMain& window, int count)
+{
+    return TestWindow::rows(window.lstLog).mid(count);
+}
+
+QString startedLine(const frmMain& window, int port)
+{
+    return QStringLiteral("31/01/2005@09:05:07 Kormil started listening on ") +
+           window.wckTCP->LocalIP() + QStringLiteral(" TCP ") + QString::number(port);
+}
+
+} // namespace
+
+class tst_Listener : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom)); }
+    void startUp_listensOnThePortBox();
+    void listen_convertsThePortText_data();
+    void listen_convertsThePortText();
+    void listen_refusesABadPort_data();
+    void listen_refusesABadPort();
+    void stop_whileConnected_cutsThePeerAndRefusesOthers();
+    void secondPeer_isRefusedWhileOneIsServed();
+    void peerLeaves_watchdogListensAgainOnTheOldPort();
+    void quickReconnect_isRefusedUntilTheNextTick();
+    void silentPeer_isLeftAlone();
+    void portTakenMeanwhile_isLoggedOnceAndRetried();
+    void localIP_isDottedIPv4();
+};
+
+void tst_Listener::startUp_listensOnThePortBox()
+{
+    TestWindow test(QString{});
+    const quint16 port = freePort();
+    test.window.txtPort->setText(QString::number(port));
+    test.window.Form_Load();
+    QCOMPARE(test.window.cmdListen->text(), QStringLiteral("Stop"));
+    QVERIFY(test.window.tmrWinsock->isActive());
+    QCOMPARE(test.window.tmrWinsock->interval(), 1000);
+    QCOMPARE(TestWindow::rows(test.window.lstLog),
+             (QStringList{"31/01/2005@09:05:07 Kormil started", startedLine(test.window, port)}));
+    LoopbackPeer peer;
+    QVERIFY(peer.connectTo(port));
+}
+
+void tst_Listener::listen_convertsThePortText_data()
+{
+    QTest::addColumn<QString>("format"); // %1 is a free port, %2 the port below it
+    QTest::addColumn<bool>("usesPortBelow");
+    QTest::newRow("plain") << "%1" << false;
+    QTest::newRow("blanks around") << "  %1\t" << false;
+    QTest::newRow("fraction rounds down") << "%1.4" << false;
+    QTest::newRow("fraction rounds up") << "%2.6" << false;
+    QTest::newRow("half goes to even") << "%2.5" << true;
+}
+
+void tst_Listener::listen_convertsThePortText()
+{
+    QFETCH(QString, format);
+    QFETCH(bool, usesPortBelow);
+
+    quint16 port = freePort();
+    // A half goes to the even neighbour, so "%2.5" reaches only an even port; the system
+    // tends to hand out odd ones.
+    for (quint16 candidate = port & ~1u; usesPortBelow && port % 2 != 0; candidate -= 2) {
+        QTcpServer probe;
+        if (probe.listen(QHostAddress::Any, candidate))
+            port = candidate;
+    }
+    TestWindow test(QString{});
+    test.window.txtPort->setText(QString(format)
+                                     .replace(QStringLiteral("%1"), QString::number(port))
+                                     .replace(QStringLiteral("%2"), QString::number(port - 1)));
+    test.window.cmdListen_Click();
+    QCOMPARE(test.window.cmdListen->text(), QStringLiteral("Stop"));
+    QCOMPARE(test.window.wckTCP->LocalPort(), int(port));
+    QCOMPARE(lastLine(test.window), startedLine(test.window, port));
+}
+
+void tst_Listener::listen_refusesABadPort_data()
+{
+    QTest::addColumn<QString>("portText");
+    QTest::newRow("empty") << "";
+    QTest::newRow("letters") << "abc";
+    QTest::newRow("beyond 32 bits") << "4294967296";
+    QTest::newRow("beyond the port range") << "70000";
+    QTest::newRow("negative") << "-1";
+    QTest::newRow("in use") << "in use";
+}
+
+void tst_Listener::listen_refusesABadPort()
+{
+    QFETCH(QString, portText);
+    QTcpServer occupier;
+    if (portText == QLatin1String("in use")) {
+        QVERIFY(occupier.listen(QHostAddress::Any, 0));
+        portText = QString::number(occupier.serverPort());
+    }
+    TestWindow test(QString{});
+    test.window.show();
+    test.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&test.window));
+    test.window.lstPattern->setFocus();
+    test.window.txtPort->setText(portText);
+    QTest::mouseClick(test.window.cmdListen, Qt::LeftButton);
+
+    QCOMPARE(test.messages->shown.size(), 1);
+    QCOMPARE(test.messages->shown[0].text,
+             QStringLiteral("Please specify a TCP port that is valid and not in use"));
+    QCOMPARE(test.messages->shown[0].title, QStringLiteral("Kormil"));
+    QCOMPARE(test.messages->shown[0].buttons, cMessageBox::Buttons::Ok);
+    QCOMPARE(test.window.cmdListen->text(), QStringLiteral("Listen"));
+    QCOMPARE(test.window.lstLog->count(), 0);
+    QCOMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckClosed));
+    QVERIFY(!test.window.tmrWinsock->isActive());
+    QCOMPARE(QApplication::focusWidget(), test.window.txtPort);
+}
+
+void tst_Listener::stop_whileConnected_cutsThePeerAndRefusesOthers()
+{
+    TestWindow test(QString{});
+    test.window.cmdListen_Click();
+    const auto port = static_cast<quint16>(test.window.wckTCP->LocalPort());
+    LoopbackPeer peer;
+    QVERIFY(peer.connectTo(port));
+    QTRY_VERIFY(lastLine(test.window)
+                    .endsWith(QStringLiteral("Connection from 127.0.0.1:%1 established")
+                                  .arg(peer.socket.localPort())));
+
+    QSignalSpy cut(&peer.socket, &QTcpSocket::disconnected);
+    QTest::mouseClick(test.window.cmdListen, Qt::LeftButton);
+    QVERIFY(cut.wait(5000));
+    QVERIFY(lastLine(test.window).endsWith(QStringLiteral(" Kormil stopped listening")));
+    QCOMPARE(test.window.cmdListen->text(), QStringLiteral("Listen"));
+    QVERIFY(!test.window.tmrWinsock->isActive());
+    LoopbackPeer later;
+    QVERIFY(later.isRefusedBy(port));
+}
+
+void tst_Listener::secondPeer_isRefusedWhileOneIsServed()
+{
+    TestWindow test(QString{});
+    test.window.cmdListen_Click();
+    const auto port = static_cast<quint16>(test.window.wckTCP->LocalPort());
+    LoopbackPeer first;
+    QVERIFY(first.connectTo(port));
+    QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckConnected));
+    const int lines = test.window.lstLog->count();
+    LoopbackPeer second;
+    QVERIFY(second.isRefusedBy(port));
+    QTest::qWait(50);
+    QCOMPARE(test.window.lstLog->count(), lines);
+}
+
+void tst_Listener::peerLeaves_watchdogListensAgainOnTheOldPort()
+{
+    TestWindow test(QString{});
+    test.window.cmdListen_Click();
+    const int port = test.window.wckTCP->LocalPort();
+    test.window.txtPort->setText(QString::number(freePort()));
+    {
+        LoopbackPeer peer;
+        QVERIFY(peer.connectTo(static_cast<quint16>(port)));
+        QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckConnected));
+        peer.socket.disconnectFromHost();
+    }
+    QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckClosing));
+    const int lines = test.window.lstLog->count();
+    test.window.tmrWinsock_Timer();
+    QCOMPARE(linesAfter(test.window, lines),
+             (QStringList{"31/01/2005@09:05:07 Restarting (client connetion lost)",
+                          startedLine(test.window, port)}));
+    QCOMPARE(test.window.cmdListen->text(), QStringLiteral("Stop"));
+    LoopbackPeer again;
+    QVERIFY(again.connectTo(static_cast<quint16>(port)));
+}
+
+void tst_Listener::quickReconnect_isRefusedUntilTheNextTick()
+{
+    TestWindow test(QString{});
+    test.window.cmdListen_Click();
+    const auto port = static_cast<quint16>(test.window.wckTCP->LocalPort());
+    LoopbackPeer peer;
+    QVERIFY(peer.connectTo(port));
+    QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckConnected));
+    peer.socket.disconnectFromHost();
+    LoopbackPeer quick;
+    QVERIFY(quick.isRefusedBy(port));
+    QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckClosing));
+    test.window.tmrWinsock_Timer();
+    LoopbackPeer next;
+    QVERIFY(next.connectTo(port));
+}
+
+void tst_Listener::silentPeer_isLeftAlone()
+{
+    TestWindow test(QString{});
+    test.window.cmdListen_Click();
+    LoopbackPeer peer;
+    QVERIFY(peer.connectTo(static_cast<quint16>(test.window.wckTCP->LocalPort())));
+    QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckConnected));
+    const int lines = test.window.lstLog->count();
+    for (int tick = 0; tick < 3; ++tick)
+        test.window.tmrWinsock_Timer();
+    QCOMPARE(test.window.lstLog->count(), lines);
+    QCOMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckConnected));
+}
+
+void tst_Listener::portTakenMeanwhile_isLoggedOnceAndRetried()
+{
+    TestWindow test(QString{});
+    test.window.cmdListen_Click();
+    const int port = test.window.wckTCP->LocalPort();
+    LoopbackPeer peer;
+    QVERIFY(peer.connectTo(static_cast<quint16>(port)));
+    QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckConnected));
+    peer.socket.disconnectFromHost();
+    QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckClosing));
+
+    auto thief = std::make_unique<QTcpServer>();
+    QVERIFY(thief->listen(QHostAddress::Any, static_cast<quint16>(port)));
+    const int lines = test.window.lstLog->count();
+    test.window.tmrWinsock_Timer();
+    test.window.tmrWinsock_Timer();
+    const QStringList logged = linesAfter(test.window, lines);
+    QCOMPARE(logged.size(), 2);
+    QVERIFY(logged[1].contains(QStringLiteral("Could not listen again on TCP %1").arg(port)));
+
+    thief.reset();
+    test.window.tmrWinsock_Timer();
+    QCOMPARE(lastLine(test.window), startedLine(test.window, port));
+    QCOMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckListening));
+}
+
+void tst_Listener::localIP_isDottedIPv4()
+{
+    cWinsock socket;
+    QHostAddress address;
+    QVERIFY(address.setAddress(socket.LocalIP()));
+    QCOMPARE(address.protocol(), QAbstractSocket::IPv4Protocol);
+}
+
+QTEST_MAIN(tst_Listener)
+#include "tst_listener.moc"
