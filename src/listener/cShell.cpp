@@ -1,6 +1,6 @@
 #include "cShell.h"
 
-#include "cRaisedError.h"
+#include "settings/cRaisedError.h"
 #include "command_line.h"
 #include "detached_process.h"
 

@@ -1,6 +1,6 @@
 #include "cWinsock.h"
 
-#include "cRaisedError.h"
+#include "settings/cRaisedError.h"
 
 #include <QNetworkInterface>
 #include <QTcpServer>

@@ -1,4 +1,4 @@
-#include "cRaisedError.h"
+#include "settings/cRaisedError.h"
 #include "cWinsock.h"
 #include "main_window/cMessageBox.h"
 #include "main_window/frmMain.h"

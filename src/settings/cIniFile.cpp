@@ -89,6 +89,34 @@ void cIniFile::EnumerateCurrentSection(QStringList& sKey, std::int32_t& iCount) 
     }
 }
 
+void cIniFile::setINISection(const OptionalText& sSection)
+{
+    // With the key absent the store removes the whole section and ignores the value.
+    lastReturnCode_ = profile::WritePrivateProfileStringA(
+        NativeText(section_).get(), nullptr, NativeText(sSection).get(), NativeText(path_).get());
+}
+
+QString cIniFile::Sections() const
+{
+    return readThroughBuffer(std::nullopt, std::nullopt, default_, path_, kListBufferSize);
+}
+
+void cIniFile::EnumerateAllSections(QStringList& sSections, std::int32_t& iCount) const
+{
+    iCount = 0;
+    sSections.clear();
+    const QString list = Sections();
+    qsizetype start = 0;
+    for (qsizetype end = list.indexOf(QChar(u'\0')); end >= 0;
+         end = list.indexOf(QChar(u'\0'), start)) {
+        if (end != start) {
+            sSections.append(list.mid(start, end - start));
+            ++iCount;
+        }
+        start = end + 1;
+    }
+}
+
 QStringList cIniFile::AllKeys() const
 {
     std::uint32_t bufferSize = kListBufferSize;

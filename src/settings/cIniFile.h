@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+class cPlaceableWindow;
+
 // A cursor on one entry of an INI file: Path names the file, Section the section, Key the key,
 // and Default the text a read yields when the entry is missing. Every member hands the current
 // fields to the private-profile store; the class keeps no copy of the file.
@@ -47,6 +49,25 @@ public:
     // Splits INISection at its NULs: every NUL-terminated piece, an empty one included, is one
     // element; characters after the last NUL are ignored.
     void EnumerateCurrentSection(QStringList& sKey, std::int32_t& iCount) const;
+    // Removes the current section with all its keys, as DeleteSection does; the text itself is
+    // written nowhere.
+    void setINISection(const OptionalText& sSection);
+    // The file's section list: each name followed by a NUL, through a buffer of 8,192
+    // characters.
+    QString Sections() const;
+    // Splits Sections at its NULs, skipping empty pieces.
+    void EnumerateAllSections(QStringList& sSections, std::int32_t& iCount) const;
+
+    // Writes the window's placement into the current section: "Maximised" unless it is
+    // minimised, and "Left", "Top", "Width", "Height" (twips) only in the normal state.
+    void SaveFormPosition(const cPlaceableWindow& frmThis);
+    // Restores a placement saved by SaveFormPosition, at least lMinWidth x lMinHeight and kept
+    // 4 pixels inside the screen; a missing or unreadable key keeps the window's own value.
+    // A failure (a member the window lacks, a sum beyond 32 bits) leaves Key and Default as
+    // they were and Success false; it is never passed on.
+    void LoadFormPosition(cPlaceableWindow& frmThis, std::int32_t lMinWidth = 3000,
+                          std::int32_t lMinHeight = 3000);
+
     // Every key name of the current section, however long the list.
     QStringList AllKeys() const;
 

@@ -48,8 +48,8 @@ std::string_view unquoted(std::string_view value)
 // Quotes a value whose outer blanks or quotes would otherwise be lost on reading.
 std::string encoded(std::string_view value)
 {
-    if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) ||
-                           unquoted(value).size() != value.size()))
+    if (!value.empty() &&
+        (isBlank(value.front()) || isBlank(value.back()) || unquoted(value).size() != value.size()))
         return '"' + std::string(value) + '"';
     return std::string(value);
 }

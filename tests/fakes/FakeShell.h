@@ -1,7 +1,7 @@
 #pragma once
 
-#include "listener/cRaisedError.h"
 #include "listener/cShell.h"
+#include "settings/cRaisedError.h"
 
 #include <QList>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "listener/cRaisedError.h"
+#include "settings/cRaisedError.h"
 #include "listener/cShell.h"
 #include "listener/command_line.h"
 
