@@ -10,8 +10,7 @@
 
 // Prints how long the pair table takes to load at start-up and to save at shutdown, and what
 // one settings read costs. Each figure is the median of several runs.
-namespace
-{
+namespace {
 
 constexpr int kRuns = 7;
 

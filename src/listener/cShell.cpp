@@ -1,14 +1,13 @@
 #include "cShell.h"
 
-#include "settings/cRaisedError.h"
 #include "command_line.h"
 #include "detached_process.h"
+#include "settings/cRaisedError.h"
 
 #include <cerrno>
 #include <cstring>
 
-namespace
-{
+namespace {
 
 constexpr int kInvalidCall = 5;
 constexpr int kFileNotFound = 53;

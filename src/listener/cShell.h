@@ -6,8 +6,7 @@
 // The process launcher: starts a command line with a window style, without waiting for it.
 // The line is split into a program and its arguments by the POSIX shell's quoting rules,
 // without expansion, pipes or redirections; the program is looked up in PATH.
-class cShell
-{
+class cShell {
 public:
     virtual ~cShell() = default;
 

@@ -6,8 +6,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-namespace
-{
+namespace {
 
 constexpr int kInvalidOperation = 40020;
 constexpr int kInvalidPropertyValue = 380;

@@ -17,8 +17,7 @@ class QTcpSocket;
 // closed on exec, so started programs never inherit them.
 //
 // Members that the current state does not allow, or that the system refuses, throw cRaisedError.
-class cWinsock : public QObject
-{
+class cWinsock : public QObject {
     Q_OBJECT
 
 public:

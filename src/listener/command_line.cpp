@@ -1,10 +1,8 @@
 #include "command_line.h"
 
-namespace cmdline
-{
+namespace cmdline {
 
-namespace
-{
+namespace {
 
 bool isSeparator(char c)
 {

@@ -4,8 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace cmdline
-{
+namespace cmdline {
 
 // Splits a command line into words by the POSIX shell's quoting rules, without any expansion:
 // blanks separate words; '...' keeps everything literally; "..." keeps everything but a

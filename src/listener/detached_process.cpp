@@ -8,13 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 bool isExecutableFile(const std::string& path, int& error)
 {
-    struct stat info {
-    };
+    struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
         error = errno;
         return false;

@@ -1,8 +1,8 @@
-#include "settings/cRaisedError.h"
 #include "cShell.h"
 #include "cWinsock.h"
 #include "main_window/frmMain.h"
 #include "main_window/list_selection.h"
+#include "settings/cRaisedError.h"
 #include "settings/number_text.h"
 
 #include <QListWidget>

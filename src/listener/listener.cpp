@@ -1,7 +1,7 @@
-#include "settings/cRaisedError.h"
 #include "cWinsock.h"
 #include "main_window/cMessageBox.h"
 #include "main_window/frmMain.h"
+#include "settings/cRaisedError.h"
 #include "settings/number_text.h"
 
 #include <QLineEdit>
@@ -9,8 +9,7 @@
 #include <QTimer>
 #include <limits>
 
-namespace
-{
+namespace {
 
 const QString kListenCaption = QStringLiteral("Listen");
 

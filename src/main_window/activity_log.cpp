@@ -5,8 +5,7 @@
 #include <QLocale>
 #include <cstdio>
 
-namespace
-{
+namespace {
 
 // The system's short time format, with seconds added where it has none.
 QString timeWithSeconds(const QLocale& locale, const QTime& time)

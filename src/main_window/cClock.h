@@ -4,8 +4,7 @@
 #include <QTime>
 
 // The wall clock, read separately for the date and the time of day; tests put a fixed one in.
-class cClock
-{
+class cClock {
 public:
     virtual ~cClock() = default;
     virtual QDate currentDate() const { return QDate::currentDate(); }

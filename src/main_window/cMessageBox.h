@@ -6,8 +6,7 @@ class QWidget;
 
 // Every question or warning the program puts to the user passes through here, so that tests
 // can answer in place of a person. The real boxes are modal, without an icon.
-class cMessageBox
-{
+class cMessageBox {
 public:
     enum class Buttons { Ok, YesNo };
     enum class Answer { Ok, Yes, No };

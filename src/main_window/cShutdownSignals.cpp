@@ -6,8 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace
-{
+namespace {
 
 int signalPipe[2] = {-1, -1};
 constexpr int kHandledSignals[] = {SIGTERM, SIGINT, SIGHUP};
@@ -26,8 +25,7 @@ cShutdownSignals::cShutdownSignals(QObject* parent) : QObject(parent)
         return;
     notifier_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
     connect(notifier_, &QSocketNotifier::activated, this, &cShutdownSignals::drain);
-    struct sigaction action {
-    };
+    struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

@@ -6,8 +6,7 @@ class QSocketNotifier;
 
 // Turns SIGTERM, SIGINT and SIGHUP (kill, Ctrl+C, logout) into a Qt signal on the event loop,
 // so that the program can close its window, and save, as if the user had closed it.
-class cShutdownSignals : public QObject
-{
+class cShutdownSignals : public QObject {
     Q_OBJECT
 
 public:

@@ -31,8 +31,7 @@ struct frmMainSeams {
 
 // The main window: the pair table in three index-aligned lists (row i of lstPattern,
 // lstCommand and lstFocus is pair i), the listener's controls, and the activity log.
-class frmMain : public QWidget
-{
+class frmMain : public QWidget {
     Q_OBJECT
 
 public:

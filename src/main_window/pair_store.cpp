@@ -6,8 +6,7 @@
 #include <algorithm>
 #include <limits>
 
-namespace
-{
+namespace {
 
 const QString kPairsSection = QStringLiteral("pairs");
 const QString kPatternWord = QStringLiteral("pattern");

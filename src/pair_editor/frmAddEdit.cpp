@@ -13,8 +13,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
-namespace
-{
+namespace {
 
 const QString kAddTitle = QStringLiteral("Kormil - Add Pair");
 // What the settings file reads back of one value.

@@ -15,8 +15,7 @@ class frmMain;
 // The dialog that adds a pair to frmMain's table or changes the selected one. It is not modal,
 // works directly on frmMain's three lists, and is only hidden by Save and Cancel, so the next
 // opening shows the same window. Every activation starts it afresh from frmMain's state.
-class frmAddEdit : public QWidget
-{
+class frmAddEdit : public QWidget {
     Q_OBJECT
 
 public:

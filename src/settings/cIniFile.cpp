@@ -6,15 +6,13 @@
 #include <limits>
 #include <vector>
 
-namespace
-{
+namespace {
 
 constexpr std::uint32_t kValueBufferSize = 255;
 constexpr std::uint32_t kListBufferSize = 8192;
 
 // Holds the 8-bit form of an optional text for as long as the store needs the pointer.
-class NativeText
-{
+class NativeText {
 public:
     explicit NativeText(const cIniFile::OptionalText& text)
         : present_(text.has_value()), bytes_(text ? text->toLocal8Bit() : QByteArray())

@@ -19,8 +19,7 @@ class cPlaceableWindow;
 //
 // Writes and deletions never throw; the store's result is kept in LastReturnCode, and Success
 // tells whether it was nonzero. Reads report nothing: a failed read looks like a missing entry.
-class cIniFile
-{
+class cIniFile {
 public:
     using OptionalText = std::optional<QString>;
 

@@ -4,8 +4,7 @@
 #include <cmath>
 #include <limits>
 
-namespace
-{
+namespace {
 
 constexpr int kOverflow = 6;
 

@@ -15,8 +15,7 @@ struct cScreenMetrics {
 // What cIniFile's window-placement members need of a window: its outer position and size in
 // twips, its state (0 normal, 1 minimised, 2 maximised), a way to move it, and its screen.
 // A member that a window does not offer raises an error, as a window lacking it would.
-class cPlaceableWindow
-{
+class cPlaceableWindow {
 public:
     enum State : std::int16_t { vbNormal = 0, vbMinimized = 1, vbMaximized = 2 };
 

@@ -4,8 +4,7 @@
 #include <QWidget>
 #include <cmath>
 
-namespace
-{
+namespace {
 
 constexpr double kTwipsPerInch = 1440.0;
 

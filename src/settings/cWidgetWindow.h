@@ -6,8 +6,7 @@ class QWidget;
 
 // A real top-level Qt window as cIniFile's window-placement members see it: its frame's
 // position and size in twips, through the logical resolution of the screen it is on.
-class cWidgetWindow : public cPlaceableWindow
-{
+class cWidgetWindow : public cPlaceableWindow {
 public:
     explicit cWidgetWindow(QWidget& window) : window_(window) {}
 

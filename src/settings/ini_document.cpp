@@ -2,11 +2,9 @@
 
 #include <algorithm>
 
-namespace profile
-{
+namespace profile {
 
-namespace
-{
+namespace {
 
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 

@@ -5,8 +5,7 @@
 #include <unordered_map>
 #include <vector>
 
-namespace profile
-{
+namespace profile {
 
 // The parsed text of one INI file. Every line is kept as it was read, so that changing one
 // key rewrites only that key's line and leaves comments, blank lines and order untouched.
@@ -15,8 +14,7 @@ namespace profile
 // to the last ']'), "key=value" splits at the first '=', blanks around names and values are
 // ignored, one matching pair of quotes around a value is dropped, ';' starts a comment line,
 // names compare without regard to ASCII case, and the first of duplicate names wins.
-class IniDocument
-{
+class IniDocument {
 public:
     IniDocument() : sections_(1) {}
     static IniDocument parse(std::string_view bytes);

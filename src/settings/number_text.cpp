@@ -1,10 +1,8 @@
 #include "number_text.h"
 
-namespace numtext
-{
+namespace numtext {
 
-namespace
-{
+namespace {
 
 bool isBlank(char c)
 {

@@ -4,8 +4,7 @@
 #include <optional>
 #include <string_view>
 
-namespace numtext
-{
+namespace numtext {
 
 // Converts text that holds one decimal number (an optional sign, digits, an optional fraction
 // after a point; blanks around it allowed) to the nearest integer, a half going to the even

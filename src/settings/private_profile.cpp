@@ -12,11 +12,9 @@
 #include <unistd.h>
 #include <unordered_map>
 
-namespace profile
-{
+namespace profile {
 
-namespace
-{
+namespace {
 
 struct FileStamp {
     bool exists = false;
@@ -47,8 +45,7 @@ std::unordered_map<std::string, CachedFile> cache;
 
 FileStamp stampOf(const std::string& path)
 {
-    struct stat info {
-    };
+    struct stat info {};
     FileStamp stamp;
     if (::stat(path.c_str(), &info) != 0)
         return stamp;
@@ -66,8 +63,7 @@ bool readWhole(const std::string& path, std::string& bytes)
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat info {
-    };
+    struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         ::close(fd);
         return false;
@@ -123,8 +119,7 @@ bool writeAll(int fd, const std::string& bytes)
 // A symbolic link stays a link: the file it points to is the one replaced.
 std::string replacementTarget(const std::string& path)
 {
-    struct stat info {
-    };
+    struct stat info {};
     if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
         if (char* resolved = ::realpath(path.c_str(), nullptr)) {
             std::string target(resolved);
@@ -142,8 +137,7 @@ bool replaceAtomically(const std::string& path, const std::string& bytes)
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return false;
-    struct stat info {
-    };
+    struct stat info {};
     const mode_t mode = ::stat(target.c_str(), &info) == 0 ? (info.st_mode & 07777) : 0644;
     const bool written = ::fchmod(fd, mode) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
     const bool closed = ::close(fd) == 0;

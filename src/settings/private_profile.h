@@ -25,8 +25,7 @@
 // Each file is parsed once and kept; a change by another program (size, time, inode) is noticed
 // on the next call. Every update replaces the file atomically through a temporary file in the
 // same directory, so the file on disk always holds either the old or the new content.
-namespace profile
-{
+namespace profile {
 
 std::int32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,
                                       char* buffer, std::uint32_t bufferSize, const char* path);
@@ -36,8 +35,7 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
 // While a Batch for a file is open, reads of that file use the copy in memory without looking
 // at the disk, and writes stay in memory; closing the outermost batch writes them in one
 // atomic replacement. Batches of the same file nest.
-class Batch
-{
+class Batch {
 public:
     explicit Batch(std::string path);
     Batch(Batch&& other) noexcept;

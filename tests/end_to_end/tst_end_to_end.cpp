@@ -1,3 +1,5 @@
+#include "TestFiles.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QTcpServer>
@@ -9,13 +11,7 @@ namespace {
 
 constexpr quint16 kDefaultPort = 2011;
 
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-}  // namespace
+} // namespace
 
 // The built program, as a user runs it: its settings file beside it, a recogniser on loopback.
 class tst_EndToEnd : public QObject {
@@ -63,7 +59,7 @@ void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
     QVERIFY(recogniser.waitForBytesWritten(5000));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(created), 15000);
 
-    kormil.terminate();  // SIGTERM: closes the window as its close button does
+    kormil.terminate(); // SIGTERM: closes the window as its close button does
     QVERIFY(kormil.waitForFinished(15000));
     QCOMPARE(kormil.exitStatus(), QProcess::NormalExit);
     QCOMPARE(kormil.exitCode(), 0);
@@ -72,9 +68,9 @@ void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
     QVERIFY2(log.contains(" Kormil started listening on "), log.constData());
     QVERIFY2(log.contains(" Received voice string: create the file\n"), log.constData());
     QVERIFY2(log.contains(" Executing: touch '" + created.toLocal8Bit() + "'\n"), log.constData());
-    QCOMPARE(fileBytes(settings),
-             "[pairs]\npattern0=create the file\ncommand0=touch '" + created.toLocal8Bit() +
-                 "'\nfocus0=1\npattern1=second\ncommand1=true\nfocus1=0\n");
+    QCOMPARE(fileBytes(settings), "[pairs]\npattern0=create the file\ncommand0=touch '" +
+                                      created.toLocal8Bit() +
+                                      "'\nfocus0=1\npattern1=second\ncommand1=true\nfocus1=0\n");
 }
 
 QTEST_GUILESS_MAIN(tst_EndToEnd)

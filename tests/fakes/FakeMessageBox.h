@@ -6,8 +6,7 @@
 #include <functional>
 
 // Answers message boxes in place of a person and records what was asked.
-class FakeMessageBox : public cMessageBox
-{
+class FakeMessageBox : public cMessageBox {
 public:
     struct Shown {
         QString text;

@@ -7,8 +7,7 @@
 #include <optional>
 
 // Records what would have been started, instead of starting it.
-class FakeShell : public cShell
-{
+class FakeShell : public cShell {
 public:
     struct Started {
         QString commandLine;

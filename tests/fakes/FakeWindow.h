@@ -8,8 +8,7 @@
 
 // A window for the placement members: any screen, any state, and one member it can lack, in
 // which case the base class's version raises the error a window without it would.
-class FakeWindow : public cPlaceableWindow
-{
+class FakeWindow : public cPlaceableWindow {
 public:
     double left = 1200, top = 900, width = 6000, height = 4000;
     std::int16_t state = vbNormal;

@@ -2,8 +2,7 @@
 
 #include "main_window/cClock.h"
 
-class FixedClock : public cClock
-{
+class FixedClock : public cClock {
 public:
     QDate currentDate() const override { return date; }
     QTime currentTime() const override { return time; }

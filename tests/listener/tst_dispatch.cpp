@@ -5,8 +5,7 @@
 
 #include <QPushButton>
 
-namespace
-{
+namespace {
 
 // A window with pairs, listening, and a peer connected to it.
 struct Serving : TestWindow {
@@ -46,8 +45,7 @@ struct Serving : TestWindow {
 
 } // namespace
 
-class tst_Dispatch : public QObject
-{
+class tst_Dispatch : public QObject {
     Q_OBJECT
 
 private slots:

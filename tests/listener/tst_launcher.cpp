@@ -1,6 +1,7 @@
-#include "settings/cRaisedError.h"
+#include "TestFiles.h"
 #include "listener/cShell.h"
 #include "listener/command_line.h"
+#include "settings/cRaisedError.h"
 
 #include <QDir>
 #include <QFile>
@@ -14,19 +15,11 @@
 
 Q_DECLARE_METATYPE(std::vector<std::string>)
 
-namespace
-{
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+namespace {
 
 } // namespace
 
-class tst_Launcher : public QObject
-{
+class tst_Launcher : public QObject {
     Q_OBJECT
 
 private slots:

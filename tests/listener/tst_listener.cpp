@@ -5,8 +5,7 @@
 #include <QPushButton>
 #include <QTimer>
 
-namespace
-{
+namespace {
 
 QString lastLine(const frmMain& window)
 {
@@ -26,8 +25,7 @@ QString startedLine(const frmMain& window, int port)
 
 } // namespace
 
-class tst_Listener : public QObject
-{
+class tst_Listener : public QObject {
     Q_OBJECT
 
 private slots:

@@ -5,8 +5,7 @@
 #include <QPushButton>
 #include <QTest>
 
-class tst_ActivityLog : public QObject
-{
+class tst_ActivityLog : public QObject {
     Q_OBJECT
 
 private slots:

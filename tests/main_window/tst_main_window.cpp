@@ -8,8 +8,7 @@
 #include <QPushButton>
 #include <QTest>
 
-namespace
-{
+namespace {
 
 QPoint centreOfRow(QListWidget* list, int row)
 {
@@ -30,8 +29,7 @@ QList<int> selections(const frmMain& w)
 
 } // namespace
 
-class tst_MainWindow : public QObject
-{
+class tst_MainWindow : public QObject {
     Q_OBJECT
 
 private slots:
@@ -92,7 +90,7 @@ void tst_MainWindow::layout_followsTheDesign()
     QFETCH(QString, caption);
     QFETCH(QRect, twips);
 
-    frmMain window;  // as the program builds it, port box included
+    frmMain window; // as the program builds it, port box included
     QWidget* control = window.findChild<QWidget*>(name);
     QVERIFY(control);
     const int dpi = window.logicalDpiX();

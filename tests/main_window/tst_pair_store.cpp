@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "TestWindow.h"
 
 #include <QDir>
@@ -9,21 +10,7 @@
 #include <QTest>
 #include <QThread>
 
-namespace
-{
-
-void putFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+namespace {
 
 QByteArray pairsSection(int rows, const QByteArray& word = "p")
 {
@@ -38,8 +25,7 @@ QByteArray pairsSection(int rows, const QByteArray& word = "p")
 
 } // namespace
 
-class tst_PairStore : public QObject
-{
+class tst_PairStore : public QObject {
     Q_OBJECT
 
 private slots:

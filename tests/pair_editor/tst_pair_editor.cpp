@@ -8,8 +8,7 @@
 #include <QRadioButton>
 #include <QTest>
 
-namespace
-{
+namespace {
 
 struct Editing : TestWindow {
     Editing() : TestWindow(QString{})
@@ -55,8 +54,7 @@ struct Editing : TestWindow {
 
 } // namespace
 
-class tst_PairEditor : public QObject
-{
+class tst_PairEditor : public QObject {
     Q_OBJECT
 
 private slots:

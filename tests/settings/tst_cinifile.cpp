@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "settings/cIniFile.h"
 
 #include <QDir>
@@ -5,26 +6,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace
-{
-
-void putFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+namespace {
 
 } // namespace
 
-class tst_cIniFile : public QObject
-{
+class tst_cIniFile : public QObject {
     Q_OBJECT
 
 private slots:

@@ -1,29 +1,15 @@
+#include "TestFiles.h"
 #include "settings/cIniFile.h"
 
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace
-{
-
-void putFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+namespace {
 
 } // namespace
 
-class tst_cIniFileSections : public QObject
-{
+class tst_cIniFileSections : public QObject {
     Q_OBJECT
 
 private slots:

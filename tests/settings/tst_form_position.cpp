@@ -1,4 +1,5 @@
 #include "FakeWindow.h"
+#include "TestFiles.h"
 #include "settings/cIniFile.h"
 #include "settings/cWidgetWindow.h"
 
@@ -7,26 +8,11 @@
 #include <QTest>
 #include <QWidget>
 
-namespace
-{
-
-void putFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+namespace {
 
 } // namespace
 
-class tst_FormPosition : public QObject
-{
+class tst_FormPosition : public QObject {
     Q_OBJECT
 
 private slots:

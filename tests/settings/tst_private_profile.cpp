@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "settings/ini_document.h"
 #include "settings/private_profile.h"
 
@@ -9,8 +10,7 @@
 using profile::GetPrivateProfileStringA;
 using profile::WritePrivateProfileStringA;
 
-namespace
-{
+namespace {
 
 // QByteArray that may stand for an absent argument.
 const QByteArray kAbsent;
@@ -18,19 +18,6 @@ const QByteArray kAbsent;
 const char* arg(const QByteArray& text)
 {
     return text.isNull() ? nullptr : text.constData();
-}
-
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void putFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
 }
 
 struct Read {
@@ -49,8 +36,7 @@ Read get(const QByteArray& section, const QByteArray& key, const QByteArray& fal
 
 } // namespace
 
-class tst_PrivateProfile : public QObject
-{
+class tst_PrivateProfile : public QObject {
     Q_OBJECT
 
 private slots:
