@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -36,6 +37,7 @@ void measureTable(const QString& path, int rows)
     std::vector<double> saves, loads;
     for (int run = 0; run < kRuns; ++run) {
         frmMain writer(seams);
+        writer.txtPort->setText(QStringLiteral("0"));
         writer.Form_Load();
         for (QListWidget* list : {writer.lstPattern, writer.lstCommand, writer.lstFocus})
             list->clear();
@@ -46,6 +48,7 @@ void measureTable(const QString& path, int rows)
         saves.push_back(timer.nsecsElapsed() / 1e6);
 
         frmMain reader(seams);
+        reader.txtPort->setText(QStringLiteral("0"));
         timer.restart();
         reader.Form_Load();
         loads.push_back(timer.nsecsElapsed() / 1e6);

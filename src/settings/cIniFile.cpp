@@ -11,7 +11,7 @@ namespace {
 constexpr std::uint32_t kValueBufferSize = 255;
 constexpr std::uint32_t kListBufferSize = 8192;
 
-// Holds the 8-bit form of an optional text for as long as the store needs the pointer.
+// The argument's 8-bit form for the store, or null for an absent one.
 class NativeText {
 public:
     explicit NativeText(const cIniFile::OptionalText& text)
@@ -25,15 +25,12 @@ private:
     QByteArray bytes_;
 };
 
-QString readThroughBuffer(const cIniFile::OptionalText& section, const cIniFile::OptionalText& key,
-                          const cIniFile::OptionalText& defaultText,
-                          const cIniFile::OptionalText& path, std::uint32_t bufferSize,
-                          bool* wasCut = nullptr)
+QString readThroughBuffer(const char* section, const char* key, const char* defaultText,
+                          const char* path, std::uint32_t bufferSize, bool* wasCut = nullptr)
 {
     std::vector<char> buffer(bufferSize, ' ');
-    const std::int32_t count = profile::GetPrivateProfileStringA(
-        NativeText(section).get(), NativeText(key).get(), NativeText(defaultText).get(),
-        buffer.data(), bufferSize, NativeText(path).get());
+    const std::int32_t count = profile::GetPrivateProfileStringA(section, key, defaultText,
+                                                                 buffer.data(), bufferSize, path);
     if (wasCut)
         *wasCut = bufferSize >= 2 && count == static_cast<std::int32_t>(bufferSize - 2);
     return QString::fromLocal8Bit(buffer.data(), count);
@@ -43,7 +40,11 @@ QString readThroughBuffer(const cIniFile::OptionalText& section, const cIniFile:
 
 QString cIniFile::Value() const
 {
-    return readThroughBuffer(section_, key_, default_, path_, kValueBufferSize);
+    char buffer[kValueBufferSize];
+    const std::int32_t count =
+        profile::GetPrivateProfileStringA(section_.native(), key_.native(), default_.native(),
+                                          buffer, kValueBufferSize, path_.native());
+    return QString::fromLocal8Bit(buffer, count);
 }
 
 void cIniFile::setValue(const OptionalText& sValue)
@@ -51,26 +52,26 @@ void cIniFile::setValue(const OptionalText& sValue)
     OptionalText cleaned = sValue;
     if (cleaned)
         cleaned->remove(QChar(u'\0'));
-    lastReturnCode_ =
-        profile::WritePrivateProfileStringA(NativeText(section_).get(), NativeText(key_).get(),
-                                            NativeText(cleaned).get(), NativeText(path_).get());
+    lastReturnCode_ = profile::WritePrivateProfileStringA(
+        section_.native(), key_.native(), NativeText(cleaned).get(), path_.native());
 }
 
 void cIniFile::DeleteKey()
 {
-    lastReturnCode_ = profile::WritePrivateProfileStringA(
-        NativeText(section_).get(), NativeText(key_).get(), nullptr, NativeText(path_).get());
+    lastReturnCode_ = profile::WritePrivateProfileStringA(section_.native(), key_.native(), nullptr,
+                                                          path_.native());
 }
 
 void cIniFile::DeleteSection()
 {
-    lastReturnCode_ = profile::WritePrivateProfileStringA(NativeText(section_).get(), nullptr,
-                                                          nullptr, NativeText(path_).get());
+    lastReturnCode_ =
+        profile::WritePrivateProfileStringA(section_.native(), nullptr, nullptr, path_.native());
 }
 
 QString cIniFile::INISection() const
 {
-    return readThroughBuffer(section_, std::nullopt, default_, path_, kListBufferSize);
+    return readThroughBuffer(section_.native(), nullptr, default_.native(), path_.native(),
+                             kListBufferSize);
 }
 
 void cIniFile::EnumerateCurrentSection(QStringList& sKey, std::int32_t& iCount) const
@@ -91,12 +92,12 @@ void cIniFile::setINISection(const OptionalText& sSection)
 {
     // With the key absent the store removes the whole section and ignores the value.
     lastReturnCode_ = profile::WritePrivateProfileStringA(
-        NativeText(section_).get(), nullptr, NativeText(sSection).get(), NativeText(path_).get());
+        section_.native(), nullptr, NativeText(sSection).get(), path_.native());
 }
 
 QString cIniFile::Sections() const
 {
-    return readThroughBuffer(std::nullopt, std::nullopt, default_, path_, kListBufferSize);
+    return readThroughBuffer(nullptr, nullptr, default_.native(), path_.native(), kListBufferSize);
 }
 
 void cIniFile::EnumerateAllSections(QStringList& sSections, std::int32_t& iCount) const
@@ -121,8 +122,9 @@ QStringList cIniFile::AllKeys() const
     bool cut = true;
     QString list;
     while (cut) {
-        list = readThroughBuffer(section_, std::nullopt, default_, path_, bufferSize, &cut);
-        bufferSize *= 4;
+        list = readThroughBuffer(section_.native(), nullptr, default_.native(), path_.native(),
+                                 bufferSize, &cut);
+        bufferSize *= 16;
     }
     QStringList names = list.split(QChar(u'\0'));
     names.removeLast(); // the piece after the last NUL
@@ -131,7 +133,7 @@ QStringList cIniFile::AllKeys() const
 
 profile::Batch cIniFile::StartBatch() const
 {
-    return profile::Batch(path_.value_or(QString()).toLocal8Bit().toStdString());
+    return profile::Batch(path_.native() ? path_.native() : "");
 }
 
 std::int32_t cIniFile::CLngDefault(const QString& sString, std::int32_t lDefault)

@@ -2,6 +2,7 @@
 
 #include "private_profile.h"
 
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
 #include <cstdint>
@@ -26,13 +27,13 @@ public:
     std::int32_t LastReturnCode() const { return lastReturnCode_; }
     bool Success() const { return lastReturnCode_ != 0; }
 
-    OptionalText Default() const { return default_; }
+    OptionalText Default() const { return default_.text(); }
     void setDefault(const OptionalText& sDefault) { default_ = sDefault; }
-    OptionalText Path() const { return path_; }
+    OptionalText Path() const { return path_.text(); }
     void setPath(const OptionalText& sPath) { path_ = sPath; }
-    OptionalText Key() const { return key_; }
+    OptionalText Key() const { return key_.text(); }
     void setKey(const OptionalText& sKey) { key_ = sKey; }
-    OptionalText Section() const { return section_; }
+    OptionalText Section() const { return section_.text(); }
     void setSection(const OptionalText& sSection) { section_ = sSection; }
 
     // The stored value, cut to 254 characters, or Default ("" when unset) for a missing entry.
@@ -79,9 +80,26 @@ public:
     static std::int32_t CLngDefault(const QString& sString, std::int32_t lDefault = 0);
 
 private:
-    OptionalText path_;
-    OptionalText key_;
-    OptionalText section_;
-    OptionalText default_;
+    // A field with its 8-bit form for the store, converted once when the field is set.
+    class NativeField {
+    public:
+        NativeField& operator=(const OptionalText& text)
+        {
+            text_ = text;
+            native_ = text ? text->toLocal8Bit() : QByteArray();
+            return *this;
+        }
+        const OptionalText& text() const { return text_; }
+        const char* native() const { return text_ ? native_.constData() : nullptr; }
+
+    private:
+        OptionalText text_;
+        QByteArray native_;
+    };
+
+    NativeField path_;
+    NativeField key_;
+    NativeField section_;
+    NativeField default_;
     std::int32_t lastReturnCode_ = 0;
 };

@@ -54,7 +54,7 @@ QString numberText(double value)
 
 void cIniFile::SaveFormPosition(const cPlaceableWindow& frmThis)
 {
-    const OptionalText savedKey = key_;
+    const OptionalText savedKey = Key();
     try {
         const std::int16_t state = frmThis.WindowState();
         if (state != cPlaceableWindow::vbMinimized) {
@@ -82,8 +82,8 @@ void cIniFile::SaveFormPosition(const cPlaceableWindow& frmThis)
 void cIniFile::LoadFormPosition(cPlaceableWindow& frmThis, std::int32_t lMinWidth,
                                 std::int32_t lMinHeight)
 {
-    const OptionalText savedKey = key_;
-    const OptionalText savedDefault = default_;
+    const OptionalText savedKey = Key();
+    const OptionalText savedDefault = Default();
     try {
         // A text that is no number, so that a missing key falls back to the window's value.
         default_ = QStringLiteral("FAIL");

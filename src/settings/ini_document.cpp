@@ -93,8 +93,8 @@ void IniDocument::Section::reindex()
         const ParsedLine parsed = parseLine(lines[i].text);
         if (parsed.kind != LineKind::Key)
             continue;
-        keyIndex.emplace(lowered(parsed.name), keys.size());
-        keys.push_back({std::string(parsed.name), std::string(parsed.value), i});
+        const bool first = keyIndex.emplace(lowered(parsed.name), keys.size()).second;
+        keys.push_back({std::string(parsed.name), std::string(parsed.value), i, first});
     }
 }
 
@@ -187,9 +187,9 @@ std::vector<std::string> IniDocument::keyNames(std::string_view section) const
     const Section* found = findSection(section);
     if (!found)
         return names;
-    for (std::size_t i = 0; i < found->keys.size(); ++i) {
-        if (found->keyIndex.at(lowered(found->keys[i].name)) == i)
-            names.push_back(found->keys[i].name);
+    for (const Key& key : found->keys) {
+        if (key.firstOfItsName)
+            names.push_back(key.name);
     }
     return names;
 }
@@ -270,7 +270,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
     target->lines.insert(target->lines.begin() + static_cast<std::ptrdiff_t>(position),
                          {keyLine, eol});
     target->keyIndex.emplace(lowered(key), target->keys.size());
-    target->keys.push_back({std::string(key), std::string(value), position});
+    target->keys.push_back({std::string(key), std::string(value), position, true});
     return true;
 }
 

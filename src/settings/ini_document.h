@@ -46,6 +46,7 @@ private:
         std::string name;
         std::string value;
         std::size_t line;
+        bool firstOfItsName;
     };
     struct Section {
         std::string name;
