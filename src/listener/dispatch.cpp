@@ -8,11 +8,26 @@
 #include <QListWidget>
 #include <limits>
 
+namespace {
+
+// A recogniser sends a few words; a peer that floods the port must not flood the log's memory.
+constexpr qsizetype kMaxLoggedVoiceString = 1000;
+
+QString loggable(const QString& voiceString)
+{
+    if (voiceString.size() <= kMaxLoggedVoiceString)
+        return voiceString;
+    return voiceString.left(kMaxLoggedVoiceString) +
+           QStringLiteral("... (cut here: %1 characters in all)").arg(voiceString.size());
+}
+
+} // namespace
+
 void frmMain::wckTCP_DataArrival(std::int32_t)
 {
     QString voiceString;
     wckTCP->GetData(voiceString);
-    Log(QStringLiteral("Received voice string: ") + voiceString);
+    Log(QStringLiteral("Received voice string: ") + loggable(voiceString));
 
     const int rows = lstPattern->count();
     for (int row = 0; row < rows; ++row) {

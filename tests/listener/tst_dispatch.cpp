@@ -56,6 +56,7 @@ private slots:
     void emptyTable_matchesNothing();
     void invalidText_isReadWithReplacementCharacters();
     void launcherFailure_isLoggedAndListeningGoesOn();
+    void longVoiceString_isCutInTheLogButMatchedWhole();
     void run_startsTheSelectedPair();
 };
 
@@ -145,6 +146,19 @@ void tst_Dispatch::launcherFailure_isLoggedAndListeningGoesOn()
     QVERIFY(oddStyle[1].startsWith(QStringLiteral("Could not execute: xterm (")));
     QVERIFY(test.shell->started.isEmpty());
     QCOMPARE(test.dispatch("play music").last(), QStringLiteral("Executing: rhythmbox"));
+}
+
+void tst_Dispatch::longVoiceString_isCutInTheLogButMatchedWhole()
+{
+    Serving test;
+    const QString pattern = QString(1500, u'a');
+    test.addPair(pattern, QStringLiteral("long one"), QStringLiteral("1"));
+    QVERIFY(test.connectPeer());
+    const QStringList lines = test.dispatch(pattern.toLatin1());
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(lines[0], QStringLiteral("Received voice string: ") + QString(1000, u'a') +
+                           QStringLiteral("... (cut here: 1500 characters in all)"));
+    QCOMPARE(lines[1], QStringLiteral("Executing: long one"));
 }
 
 void tst_Dispatch::run_startsTheSelectedPair()

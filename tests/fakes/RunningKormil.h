@@ -1,0 +1,98 @@
+#pragma once
+
+#include "TestFiles.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+// The built program, started headless in a folder of its own with a settings file beside it,
+// listening on its default port 2011; its log is read from its standard error.
+class RunningKormil {
+public:
+    static constexpr quint16 kPort = 2011;
+
+    static bool portIsFree()
+    {
+        QTcpServer probe;
+        return probe.listen(QHostAddress::Any, kPort);
+    }
+
+    QString path(const QString& name) const { return dir_.filePath(name); }
+    QString settingsPath() const { return path(QStringLiteral("kormil.ini")); }
+
+    bool start(const QByteArray& settings)
+    {
+        const QString program = path(QStringLiteral("kormil"));
+        if (!QFile::copy(QStringLiteral(KORMIL_EXECUTABLE), program))
+            return false;
+        QFile ini(settingsPath());
+        if (!ini.open(QIODevice::WriteOnly) || ini.write(settings) != settings.size())
+            return false;
+        ini.close();
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        process.setProcessEnvironment(environment);
+        process.start(program, {});
+        return process.waitForStarted() && waitForListening(1);
+    }
+
+    // Everything logged so far.
+    const QByteArray& log()
+    {
+        log_ += process.readAllStandardError();
+        return log_;
+    }
+
+    // Waits until the program has started listening `times` times in all.
+    bool waitForListening(int times, int timeout = 10000)
+    {
+        return QTest::qWaitFor(
+            [&] { return log().count(" Kormil started listening on ") >= times; }, timeout);
+    }
+    int listenings() { return static_cast<int>(log().count(" Kormil started listening on ")); }
+
+    // Connects, sends the text, closes, and waits for the watchdog to listen again.
+    bool sendAlone(const QByteArray& text)
+    {
+        const int before = listenings();
+        QTcpSocket peer;
+        peer.connectToHost(QHostAddress::LocalHost, kPort);
+        if (!peer.waitForConnected(5000))
+            return false;
+        peer.write(text);
+        if (!peer.waitForBytesWritten(5000))
+            return false;
+        peer.disconnectFromHost();
+        return waitForListening(before + 1);
+    }
+
+    qint64 residentKilobytes() const
+    {
+        const QByteArray status =
+            fileBytes(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        const qsizetype at = status.indexOf("VmRSS:");
+        return at < 0 ? -1
+                      : status.mid(at + 6, status.indexOf('\n', at) - at - 6)
+                            .trimmed()
+                            .split(' ')
+                            .first()
+                            .toLongLong();
+    }
+
+    bool stop()
+    {
+        process.terminate();
+        return process.waitForFinished(15000) && process.exitStatus() == QProcess::NormalExit &&
+               process.exitCode() == 0;
+    }
+
+    QProcess process;
+
+private:
+    QTemporaryDir dir_;
+    QByteArray log_;
+};
