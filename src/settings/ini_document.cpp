@@ -240,7 +240,8 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
         const std::string eol = newLineEnding();
         Section& last = sections_.back();
         if (!last.lines.empty()) {
-            last.lines.back().eol = eol;
+            if (last.lines.back().eol.empty())
+                last.lines.back().eol = eol;
             if (!trim(last.lines.back().text).empty())
                 last.lines.push_back({std::string(), eol});
         }

@@ -248,6 +248,14 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
     return flush(path, file) ? 1 : 0;
 }
 
+void forget(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(storeMutex);
+    const auto found = cache.find(path);
+    if (found != cache.end() && found->second.batchDepth == 0)
+        cache.erase(found);
+}
+
 Batch::Batch(std::string path) : path_(std::move(path)), open_(true), committed_(false)
 {
     std::lock_guard<std::mutex> lock(storeMutex);

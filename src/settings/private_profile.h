@@ -32,6 +32,10 @@ std::int32_t GetPrivateProfileStringA(const char* section, const char* key, cons
 std::int32_t WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                         const char* path);
 
+// Drops the store's parsed copy of the file, so that the next call reads it anew: for a
+// caller that knows the file changed within the resolution of its time stamps.
+void forget(const std::string& path);
+
 // While a Batch for a file is open, reads of that file use the copy in memory without looking
 // at the disk, and writes stay in memory; closing the outermost batch writes them in one
 // atomic replacement. Batches of the same file nest.

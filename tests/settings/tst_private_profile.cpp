@@ -208,6 +208,9 @@ void tst_PrivateProfile::write_data()
     QTest::newRow("line end added to last line")
         << QByteArray("[s]\nk=v") << QByteArray("s") << QByteArray("j") << QByteArray("w") << 1
         << QByteArray("[s]\nk=v\nj=w\n");
+    QTest::newRow("mixed line ends kept")
+        << QByteArray("[s]\nk=v\r\n") << QByteArray("t") << QByteArray("j") << QByteArray("w")
+        << 1 << QByteArray("[s]\nk=v\r\n\n[t]\nj=w\n");
     QTest::newRow("value with LF refused")
         << file << QByteArray("one") << QByteArray("a") << QByteArray("x\n[evil]") << 0 << file;
     QTest::newRow("value with CR refused")
