@@ -8,8 +8,16 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     frmMain window;
     cShutdownSignals shutdown;
-    QObject::connect(&shutdown, &cShutdownSignals::requested, &window, &QWidget::close);
+    bool shuttingDown = false;
+    // Saves like the close button, and also ends a message box that nobody will answer.
+    QObject::connect(&shutdown, &cShutdownSignals::requested, [&] {
+        shuttingDown = true;
+        window.close();
+        QApplication::exit(0); // quit() would wait for exec(), which start-up may not have reached
+    });
     window.Form_Load();
+    if (shuttingDown)
+        return 0;
     window.show();
     return app.exec();
 }

@@ -73,6 +73,9 @@ void frmMain::buildLayout()
     tmrWinsock->setObjectName(QStringLiteral("tmrWinsock"));
     tmrWinsock->setInterval(1000);
 
+    // Rows of one height let the views add a line without measuring every line again.
+    for (QListWidget* list : {lstPattern, lstCommand, lstFocus, lstLog})
+        list->setUniformItemSizes(true);
     for (QPushButton* button : {cmdListen, cmdNew, cmdEdit, cmdDel, cmdRun, cmdClear})
         button->setAutoDefault(false);
 

@@ -6,6 +6,7 @@ class tst_EndToEnd : public QObject {
 
 private slots:
     void voiceString_runsThePairedCommand_andClosingSavesTheTable();
+    void terminated_whileAMessageBoxWaits_savesAndExits();
 };
 
 void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
@@ -27,6 +28,24 @@ void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
     QCOMPARE(fileBytes(kormil.settingsPath()),
              "[pairs]\npattern0=create the file\ncommand0=touch '" + created +
                  "'\nfocus0=1\npattern1=second\ncommand1=true\nfocus1=0\n");
+}
+
+void tst_EndToEnd::terminated_whileAMessageBoxWaits_savesAndExits()
+{
+    QTcpServer occupier;
+    if (!occupier.listen(QHostAddress::Any, RunningKormil::kPort))
+        QSKIP("TCP port 2011 is in use here, so the test cannot occupy it itself");
+    RunningKormil kormil;
+    // With its port taken, start-up waits on the message box "Please specify a TCP port...".
+    QVERIFY(kormil.start("[pairs]\npattern1=one\ncommand1=true\nfocus1=1\npattern0=zero\n"
+                         "command0=true\nfocus0=0\n",
+                         RunningKormil::Wait::ForStart));
+    QTest::qWait(500);
+    QCOMPARE(kormil.process.state(), QProcess::Running);
+    QVERIFY(kormil.stop());
+    QCOMPARE(fileBytes(kormil.settingsPath()),
+             QByteArray("[pairs]\npattern0=zero\ncommand0=true\nfocus0=0\n"
+                        "pattern1=one\ncommand1=true\nfocus1=1\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_EndToEnd)

@@ -93,7 +93,9 @@ void tst_HostilePeers::burstOf100MB()
     QVERIFY(kormil_->waitForListening(listenings + 1, 60000));
     checkStillServing();
     report("100 MB burst", before);
+#if !defined(__SANITIZE_ADDRESS__) // its quarantine keeps freed memory resident on purpose
     QVERIFY(kormil_->residentKilobytes() < before + 100 * 1024);
+#endif
 }
 
 void tst_HostilePeers::tenThousandVoiceStringsOnOneConnection()

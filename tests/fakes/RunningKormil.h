@@ -24,7 +24,9 @@ public:
     QString path(const QString& name) const { return dir_.filePath(name); }
     QString settingsPath() const { return path(QStringLiteral("kormil.ini")); }
 
-    bool start(const QByteArray& settings)
+    enum class Wait { ForListening, ForStart };
+
+    bool start(const QByteArray& settings, Wait wait = Wait::ForListening)
     {
         const QString program = path(QStringLiteral("kormil"));
         if (!QFile::copy(QStringLiteral(KORMIL_EXECUTABLE), program))
@@ -37,7 +39,11 @@ public:
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(environment);
         process.start(program, {});
-        return process.waitForStarted() && waitForListening(1);
+        if (!process.waitForStarted())
+            return false;
+        if (wait == Wait::ForStart)
+            return QTest::qWaitFor([&] { return log().contains(" Kormil started\n"); }, 10000);
+        return waitForListening(1);
     }
 
     // Everything logged so far.
