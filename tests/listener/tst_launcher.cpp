@@ -150,12 +150,21 @@ void tst_Launcher::program_isLookedUpInPath()
 
 void tst_Launcher::everyStartedProgram_isReaped()
 {
-    for (int i = 0; i < 200; ++i)
+    const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const auto before = descriptors();
+    for (int i = 0; i < 1000; ++i)
         cShell().Shell(QStringLiteral("true"), 0);
+    for (int i = 0; i < 100; ++i) {
+        try {
+            cShell().Shell(QStringLiteral("kormil-no-such-program"), 0);
+        } catch (const cRaisedError&) {
+        }
+    }
     int status = 0;
     errno = 0;
     QCOMPARE(::waitpid(-1, &status, WNOHANG), -1);
     QCOMPARE(errno, ECHILD);
+    QCOMPARE(descriptors(), before);
 }
 
 QTEST_MAIN(tst_Launcher)

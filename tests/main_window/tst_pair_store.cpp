@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -38,6 +39,10 @@ private slots:
     void save_replacesOnlyThePairsSection();
     void save_ofEmptyTable_removesTheSection();
     void failedSave_tellsTheUserAndKeepsTheFile();
+    void hostileFile_loadsAndSavesWhatItCan_data();
+    void hostileFile_loadsAndSavesWhatItCan();
+    void directoryInPlaceOfTheFile_isReportedAtShutdown();
+    void fullDisk_atShutdown_keepsTheOldTable();
     void killedDuringSave_leavesOldOrNewTable();
 
 private:
@@ -194,6 +199,87 @@ void tst_PairStore::failedSave_tellsTheUserAndKeepsTheFile()
     QVERIFY(test.messages->shown[0].text.contains(inside));
     QCOMPARE(fileBytes(dir_->filePath(QStringLiteral("moved/kormil.ini"))),
              QByteArray("[pairs]\npattern0=a\ncommand0=b\nfocus0=1\n"));
+}
+
+void tst_PairStore::hostileFile_loadsAndSavesWhatItCan_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<int>("rows");
+
+    QByteArray garbage;
+    for (int i = 0; i < 65536; ++i)
+        garbage.append(static_cast<char>((i * 2654435761u) >> 24));
+    QTest::newRow("binary garbage") << garbage + "\n[pairs]\npattern0=a\ncommand0=b\nfocus0=1\n"
+                                    << 1;
+    QTest::newRow("NUL bytes") << QByteArray("[pairs]\npattern0=a\0b\ncommand0=c\0\nfocus0=1\n", 39)
+                               << 1;
+    QTest::newRow("100,000-character line")
+        << "[pairs]\npattern0=" + QByteArray(100000, 'p') + "\ncommand0=c\nfocus0=1\n"
+        << 1;
+    QByteArray large = "[pairs]\npattern0=a\ncommand0=b\nfocus0=1\n[bulk]\n";
+    while (large.size() < 50 * 1024 * 1024)
+        large += "k" + QByteArray::number(large.size()) + "=" + QByteArray(100, 'v') + "\n";
+    QTest::newRow("50 MB file") << large << 1;
+}
+
+void tst_PairStore::hostileFile_loadsAndSavesWhatItCan()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(int, rows);
+
+    putFile(path(), file);
+    QStringList loaded;
+    {
+        TestWindow test(path());
+        test.window.Form_Load();
+        loaded = TestWindow::rows(test.window.lstPattern);
+        QCOMPARE(loaded.size(), rows);
+        test.window.close();
+        QVERIFY(test.messages->shown.isEmpty());
+    }
+    TestWindow again(path());
+    again.window.Form_Load();
+    // A value written to the settings file never holds NUL: the write drops it.
+    QCOMPARE(TestWindow::rows(again.window.lstPattern),
+             loaded.replaceInStrings(QChar(0), QString()));
+}
+
+void tst_PairStore::directoryInPlaceOfTheFile_isReportedAtShutdown()
+{
+    QVERIFY(QDir().mkpath(path()));
+    TestWindow test(path());
+    test.window.Form_Load();
+    test.addPair(QStringLiteral("p"), QStringLiteral("c"), QStringLiteral("1"));
+    test.window.close();
+    QCOMPARE(test.messages->shown.size(), 1);
+    QVERIFY(test.messages->shown[0].text.contains(path()));
+    QVERIFY(QFileInfo(path()).isDir());
+}
+
+void tst_PairStore::fullDisk_atShutdown_keepsTheOldTable()
+{
+    const QString small = dir_->filePath(QStringLiteral("small"));
+    QVERIFY(QDir().mkpath(small));
+    QProcess mount;
+    mount.start(QStringLiteral("mount"),
+                {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                 QStringLiteral("size=64k"), QStringLiteral("tmpfs"), small});
+    if (!mount.waitForFinished() || mount.exitCode() != 0)
+        QSKIP("cannot mount a small tmpfs here (it needs root); the full-disk case is untested");
+    const auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
+
+    const QString inside = small + QStringLiteral("/kormil.ini");
+    const QByteArray before = pairsSection(10);
+    putFile(inside, before);
+    TestWindow test(inside);
+    test.window.Form_Load();
+    for (int i = 0; i < 3000; ++i)
+        test.addPair(QStringLiteral("pattern number %1").arg(i), QStringLiteral("command"),
+                     QStringLiteral("1"));
+    test.window.close();
+    QCOMPARE(test.messages->shown.size(), 1);
+    QVERIFY(test.messages->shown[0].text.contains(inside));
+    QCOMPARE(fileBytes(inside), before);
 }
 
 void tst_PairStore::killedDuringSave_leavesOldOrNewTable()
