@@ -1,0 +1,19 @@
+# Installs the build into a fresh prefix and checks that the menu entry points at the installed
+# program. Run as: cmake -DBUILD=<build dir> -DPREFIX=<prefix> -P check_install.cmake
+file(REMOVE_RECURSE "${PREFIX}")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+foreach(file bin/kormil bin/kormil-send share/applications/kormil.desktop
+             share/icons/hicolor/scalable/apps/kormil.svg)
+  if(NOT EXISTS "${PREFIX}/${file}")
+    message(FATAL_ERROR "not installed: ${file}")
+  endif()
+endforeach()
+file(READ "${PREFIX}/share/applications/kormil.desktop" entry)
+if(NOT entry MATCHES "\nExec=${PREFIX}/bin/kormil\n")
+  message(FATAL_ERROR "the menu entry does not start the installed program:\n${entry}")
+endif()
+message(STATUS "installed layout is complete")
