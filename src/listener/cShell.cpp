@@ -1,5 +1,6 @@
 #include "cShell.h"
 
+#include "cChildReaper.h"
 #include "command_line.h"
 #include "detached_process.h"
 #include "settings/cRaisedError.h"
@@ -41,5 +42,6 @@ std::int64_t cShell::Shell(const QString& commandLine, std::int16_t windowStyle)
             throw cRaisedError(kPermissionDenied, QStringLiteral("Permission denied"));
         throw cRaisedError(kInvalidCall, QString::fromLocal8Bit(std::strerror(error)));
     }
+    cChildReaper::instance().watch(started);
     return started;
 }

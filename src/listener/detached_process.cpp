@@ -3,9 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -60,40 +60,6 @@ std::string resolveProgram(const std::string& program)
     return {};
 }
 
-// Every descriptor from 3 up closes when the program starts.
-void closeOnExecFrom3()
-{
-#if defined(SYS_close_range)
-    constexpr unsigned int kCloseRangeCloexec = 1U << 2;
-    if (::syscall(SYS_close_range, 3U, ~0U, kCloseRangeCloexec) == 0)
-        return;
-#endif
-    const long limit = ::sysconf(_SC_OPEN_MAX);
-    for (int fd = 3; fd < (limit > 0 && limit < 65536 ? limit : 65536); ++fd)
-        ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-}
-
-bool readFully(int fd, void* data, std::size_t size)
-{
-    auto* bytes = static_cast<char*>(data);
-    while (size > 0) {
-        const ssize_t got = ::read(fd, bytes, size);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        bytes += got;
-        size -= static_cast<std::size_t>(got);
-    }
-    return true;
-}
-
-[[noreturn]] void reportAndExit(int fd, int error)
-{
-    [[maybe_unused]] const ssize_t ignored = ::write(fd, &error, sizeof error);
-    ::_exit(127);
-}
-
 } // namespace
 
 pid_t startDetached(const std::vector<std::string>& arguments)
@@ -110,50 +76,29 @@ pid_t startDetached(const std::vector<std::string>& arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
 
-    // The child reports the program's process id, then, only if it could not start it, errno.
-    int report[2];
-    if (::pipe2(report, O_CLOEXEC) != 0)
-        return -1;
-    const pid_t intermediate = ::fork();
-    if (intermediate < 0) {
-        const int error = errno;
-        ::close(report[0]);
-        ::close(report[1]);
-        errno = error;
-        return -1;
-    }
-    if (intermediate == 0) {
-        ::close(report[0]);
-        const pid_t started = ::fork();
-        if (started != 0) {
-            [[maybe_unused]] const ssize_t ignored = ::write(report[1], &started, sizeof started);
-            if (started < 0)
-                reportAndExit(report[1], errno);
-            ::_exit(0);
-        }
-        ::setsid();
-        const int devNull = ::open("/dev/null", O_RDWR);
-        if (devNull < 0)
-            reportAndExit(report[1], errno);
-        ::dup2(devNull, STDIN_FILENO);
-        ::dup2(devNull, STDOUT_FILENO);
-        ::dup2(devNull, STDERR_FILENO);
-        closeOnExecFrom3();
-        ::execv(program.c_str(), argv.data());
-        reportAndExit(report[1], errno);
-    }
-
-    ::close(report[1]);
-    int status = 0;
-    while (::waitpid(intermediate, &status, 0) < 0 && errno == EINTR) {
-    }
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawnattr_init(&attributes);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDWR, 0);
+    posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDOUT_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    sigset_t none, everything;
+    sigemptyset(&none);
+    sigfillset(&everything);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    // Signals this program ignores or handles (SIGPIPE, SIGTERM ...) are the defaults there.
+    posix_spawnattr_setsigdefault(&attributes, &everything);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
     pid_t started = -1;
-    int error = 0;
-    const bool gotPid = readFully(report[0], &started, sizeof started);
-    const bool failed = readFully(report[0], &error, sizeof error);
-    ::close(report[0]);
-    if (!gotPid || started < 0 || failed) {
-        errno = failed ? error : ECHILD;
+    const int error =
+        posix_spawn(&started, program.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) {
+        errno = error;
         return -1;
     }
     return started;

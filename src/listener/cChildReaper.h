@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QObject>
+#include <sys/types.h>
+
+class QTimer;
+
+// Reaps the programs the launcher started, as each one ends, so that none lingers as a zombie.
+// It waits on a pidfd for each child from the event loop; where the system has none, it looks
+// for ended children once a second instead.
+class cChildReaper : public QObject {
+    Q_OBJECT
+
+public:
+    static cChildReaper& instance();
+    void watch(pid_t child);
+
+private:
+    cChildReaper() = default;
+    void reapEnded();
+
+    QList<pid_t> polled_;
+    QTimer* poll_ = nullptr;
+};
