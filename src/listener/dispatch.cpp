@@ -1,3 +1,4 @@
+#include "cPatternIndex.h"
 #include "cShell.h"
 #include "cWinsock.h"
 #include "main_window/frmMain.h"
@@ -29,17 +30,16 @@ void frmMain::wckTCP_DataArrival(std::int32_t)
     wckTCP->GetData(voiceString);
     Log(QStringLiteral("Received voice string: ") + loggable(voiceString));
 
-    const int rows = lstPattern->count();
-    for (int row = 0; row < rows; ++row) {
-        if (lstPattern->item(row)->text() == voiceString) {
-            setSelectedRow(lstPattern, row);
-            setSelectedRow(lstCommand, row);
-            setSelectedRow(lstFocus, row);
-            RunCommand();
-            return;
-        }
+    // The first equal row wins: later rows with the same pattern never run from a voice string.
+    const int row = patternIndex_->firstRow(voiceString);
+    if (row < 0) {
+        Log(QStringLiteral("No matching voice string found!"));
+        return;
     }
-    Log(QStringLiteral("No matching voice string found!"));
+    setSelectedRow(lstPattern, row);
+    setSelectedRow(lstCommand, row);
+    setSelectedRow(lstFocus, row);
+    RunCommand();
 }
 
 void frmMain::RunCommand()

@@ -2,6 +2,7 @@
 
 #include "cClock.h"
 #include "cMessageBox.h"
+#include "listener/cPatternIndex.h"
 #include "listener/cShell.h"
 #include "listener/cWinsock.h"
 #include "pair_editor/frmAddEdit.h"
@@ -67,6 +68,7 @@ void frmMain::buildLayout()
                                          QStringLiteral("Clear Log"));
     lstLog = placeControl<QListWidget>(this, "lstLog", {0, 4440, 12255, 1425});
 
+    patternIndex_ = new cPatternIndex(lstPattern);
     wckTCP = new cWinsock(this);
     wckTCP->setObjectName(QStringLiteral("wckTCP"));
     tmrWinsock = new QTimer(this);

@@ -14,6 +14,7 @@ class QPushButton;
 class QTimer;
 class cClock;
 class cMessageBox;
+class cPatternIndex;
 class cShell;
 class cWinsock;
 class frmAddEdit;
@@ -118,4 +119,5 @@ private:
     std::unique_ptr<frmAddEdit> frmAddEdit_;
     std::int16_t intLoop = 0;
     bool listenAgainPending_ = false;
+    cPatternIndex* patternIndex_;
 };

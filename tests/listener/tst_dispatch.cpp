@@ -57,6 +57,7 @@ private slots:
     void invalidText_isReadWithReplacementCharacters();
     void launcherFailure_isLoggedAndListeningGoesOn();
     void longVoiceString_isCutInTheLogButMatchedWhole();
+    void tableEdits_changeWhatMatches();
     void run_startsTheSelectedPair();
 };
 
@@ -159,6 +160,26 @@ void tst_Dispatch::longVoiceString_isCutInTheLogButMatchedWhole()
     QCOMPARE(lines[0], QStringLiteral("Received voice string: ") + QString(1000, u'a') +
                            QStringLiteral("... (cut here: 1500 characters in all)"));
     QCOMPARE(lines[1], QStringLiteral("Executing: long one"));
+}
+
+void tst_Dispatch::tableEdits_changeWhatMatches()
+{
+    Serving test;
+    QVERIFY(test.connectPeer());
+    QCOMPARE(test.dispatch("open mail").last(), QStringLiteral("Executing: thunderbird --compose"));
+    test.window.lstPattern->item(0)->setText(QStringLiteral("write mail"));
+    QCOMPARE(test.dispatch("open mail").last(), QStringLiteral("Executing: never run"));
+    QCOMPARE(test.dispatch("write mail").last(),
+             QStringLiteral("Executing: thunderbird --compose"));
+    for (QListWidget* list : {test.window.lstPattern, test.window.lstCommand, test.window.lstFocus})
+        delete list->takeItem(0);
+    QCOMPARE(test.dispatch("write mail").last(), QStringLiteral("No matching voice string found!"));
+    QCOMPARE(test.dispatch("open mail").last(), QStringLiteral("Executing: never run"));
+    test.addPair(QStringLiteral("new words"), QStringLiteral("added"), QStringLiteral("1"));
+    QCOMPARE(test.dispatch("new words").last(), QStringLiteral("Executing: added"));
+    for (QListWidget* list : {test.window.lstPattern, test.window.lstCommand, test.window.lstFocus})
+        list->clear();
+    QCOMPARE(test.dispatch("new words").last(), QStringLiteral("No matching voice string found!"));
 }
 
 void tst_Dispatch::run_startsTheSelectedPair()
