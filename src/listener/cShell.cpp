@@ -1,6 +1,7 @@
 #include "cShell.h"
 
 #include "cChildReaper.h"
+#include "cWindowStyler.h"
 #include "command_line.h"
 #include "detached_process.h"
 #include "settings/cRaisedError.h"
@@ -43,5 +44,6 @@ std::int64_t cShell::Shell(const QString& commandLine, std::int16_t windowStyle)
         throw cRaisedError(kInvalidCall, QString::fromLocal8Bit(std::strerror(error)));
     }
     cChildReaper::instance().watch(started);
+    cWindowStyler::instance().apply(started, windowStyle);
     return started;
 }

@@ -5,7 +5,8 @@
 
 // The process launcher: starts a command line with a window style, without waiting for it.
 // The line is split into a program and its arguments by the POSIX shell's quoting rules,
-// without expansion, pipes or redirections; the program is looked up in PATH.
+// without expansion, pipes or redirections; the program is looked up in PATH. On an X11 desktop
+// its windows then take the window style (see cWindowStyler).
 class cShell {
 public:
     virtual ~cShell() = default;

@@ -1,0 +1,214 @@
+#include "cWindowStyler.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QHash>
+#include <QTimer>
+#include <algorithm>
+#include <cstdlib>
+#include <xcb/xcb.h>
+
+namespace {
+
+constexpr int kPollMs = 50;
+constexpr std::uint32_t kIconicState = 3;
+constexpr std::uint32_t kAddState = 1;
+constexpr std::uint32_t kFromPager = 2;
+
+pid_t parentOf(pid_t process)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(process));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    const QByteArray text = stat.readAll();
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    return fields.size() > 1 ? fields.at(1).toInt() : 0;
+}
+
+} // namespace
+
+cWindowStyler& cWindowStyler::instance()
+{
+    static cWindowStyler* styler = new cWindowStyler;
+    return *styler;
+}
+
+cWindowStyler::cWindowStyler() : timer_(new QTimer(this))
+{
+    timer_->setInterval(kPollMs);
+    connect(timer_, &QTimer::timeout, this, &cWindowStyler::poll);
+}
+
+cWindowStyler::~cWindowStyler()
+{
+    if (connection_)
+        xcb_disconnect(connection_);
+}
+
+bool cWindowStyler::connected()
+{
+    if (!triedToConnect_) {
+        triedToConnect_ = true;
+        if (std::getenv("DISPLAY")) {
+            connection_ = xcb_connect(nullptr, nullptr);
+            if (xcb_connection_has_error(connection_)) {
+                xcb_disconnect(connection_);
+                connection_ = nullptr;
+            } else {
+                root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+            }
+        }
+    }
+    return connection_ != nullptr;
+}
+
+void cWindowStyler::apply(pid_t program, std::int16_t windowStyle)
+{
+    if (!connected())
+        return;
+    const QVector<std::uint32_t> existing = clientList();
+    watches_.append({program, windowStyle, activeWindow(),
+                     QSet<std::uint32_t>(existing.begin(), existing.end()),
+                     QDateTime::currentMSecsSinceEpoch() + kWatchMs});
+    timer_->start();
+}
+
+void cWindowStyler::poll()
+{
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const QVector<std::uint32_t> windows = clientList();
+    for (Watch& watch : watches_) {
+        for (std::uint32_t window : windows) {
+            if (watch.before.contains(window))
+                continue;
+            const std::int64_t owner = windowPid(window);
+            if (owner > 0 && startedBy(static_cast<pid_t>(owner), watch.program)) {
+                watch.before.insert(window);
+                style(window, watch);
+            }
+        }
+    }
+    watches_.erase(std::remove_if(watches_.begin(), watches_.end(),
+                                  [now](const Watch& w) { return w.deadline < now; }),
+                   watches_.end());
+    if (watches_.isEmpty())
+        timer_->stop();
+    xcb_flush(connection_);
+}
+
+bool cWindowStyler::startedBy(pid_t process, pid_t program) const
+{
+    for (int depth = 0; process > 1 && depth < 16; ++depth, process = parentOf(process)) {
+        if (process == program)
+            return true;
+    }
+    return false;
+}
+
+void cWindowStyler::style(std::uint32_t window, const Watch& watch)
+{
+    const std::uint32_t activate = atom("_NET_ACTIVE_WINDOW");
+    switch (watch.style) {
+    case 0: {
+        // Withdrawn, as the ICCCM asks: unmap, then tell the window manager.
+        xcb_unmap_window(connection_, window);
+        xcb_unmap_notify_event_t unmap{};
+        unmap.response_type = XCB_UNMAP_NOTIFY;
+        unmap.event = root_;
+        unmap.window = window;
+        xcb_send_event(connection_, 0, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&unmap));
+        break;
+    }
+    case 1:
+        sendToRoot(window, activate, kFromPager, XCB_CURRENT_TIME, 0);
+        break;
+    case 2:
+    case 6:
+        sendToRoot(window, atom("WM_CHANGE_STATE"), kIconicState, 0, 0);
+        break;
+    case 3:
+        sendToRoot(window, atom("_NET_WM_STATE"), kAddState, atom("_NET_WM_STATE_MAXIMIZED_VERT"),
+                   atom("_NET_WM_STATE_MAXIMIZED_HORZ"));
+        sendToRoot(window, activate, kFromPager, XCB_CURRENT_TIME, 0);
+        break;
+    default:
+        break;
+    }
+    if ((watch.style == 4 || watch.style == 6) && watch.previouslyActive != 0)
+        sendToRoot(watch.previouslyActive, activate, kFromPager, XCB_CURRENT_TIME, 0);
+}
+
+std::uint32_t cWindowStyler::atom(const char* name)
+{
+    static QHash<QByteArray, std::uint32_t> known;
+    const QByteArray key(name);
+    if (const auto found = known.constFind(key); found != known.cend())
+        return *found;
+    xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
+        connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(key.size()), name),
+        nullptr);
+    const std::uint32_t value = reply ? reply->atom : 0;
+    std::free(reply);
+    known.insert(key, value);
+    return value;
+}
+
+QVector<std::uint32_t> cWindowStyler::clientList()
+{
+    QVector<std::uint32_t> windows;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, 0, root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 4096),
+        nullptr);
+    if (reply) {
+        const auto* ids = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        const int count = xcb_get_property_value_length(reply) / 4;
+        windows = QVector<std::uint32_t>(ids, ids + count);
+        std::free(reply);
+    }
+    return windows;
+}
+
+std::uint32_t cWindowStyler::activeWindow()
+{
+    std::uint32_t window = 0;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, 0, root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
+        nullptr);
+    if (reply && xcb_get_property_value_length(reply) >= 4)
+        window = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+    std::free(reply);
+    return window;
+}
+
+std::int64_t cWindowStyler::windowPid(std::uint32_t window)
+{
+    std::int64_t pid = -1;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection_,
+        xcb_get_property(connection_, 0, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1),
+        nullptr);
+    if (reply && xcb_get_property_value_length(reply) >= 4)
+        pid = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+    std::free(reply);
+    return pid;
+}
+
+void cWindowStyler::sendToRoot(std::uint32_t window, std::uint32_t type, std::uint32_t d0,
+                               std::uint32_t d1, std::uint32_t d2)
+{
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = type;
+    message.data.data32[0] = d0;
+    message.data.data32[1] = d1;
+    message.data.data32[2] = d2;
+    xcb_send_event(connection_, 0, root_,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+}

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <QObject>
+#include <QSet>
+#include <QVector>
+#include <cstdint>
+#include <sys/types.h>
+
+struct xcb_connection_t;
+class QTimer;
+
+// Gives the windows of a started program the window style it was started with, on an X11
+// desktop with an EWMH window manager. For a few seconds after the start it looks for new
+// top-level windows whose _NET_WM_PID is the program or a process it started, and asks the
+// window manager to hide, iconify, maximise or activate them; for styles 4 and 6 the window that
+// was active before keeps the focus. Without an X display (pure Wayland, no display) a style is
+// accepted and has no effect.
+class cWindowStyler : public QObject {
+    Q_OBJECT
+
+public:
+    static cWindowStyler& instance();
+    ~cWindowStyler() override;
+
+    void apply(pid_t program, std::int16_t windowStyle);
+
+    // How long after the start windows are looked for.
+    static constexpr int kWatchMs = 5000;
+
+private:
+    struct Watch {
+        pid_t program;
+        std::int16_t style;
+        std::uint32_t previouslyActive;
+        QSet<std::uint32_t> before; // windows that existed at the start: never styled
+        qint64 deadline;
+    };
+
+    cWindowStyler();
+    bool connected();
+    void poll();
+    void style(std::uint32_t window, const Watch& watch);
+    bool startedBy(pid_t process, pid_t program) const;
+    std::uint32_t atom(const char* name);
+    QVector<std::uint32_t> clientList();
+    std::uint32_t activeWindow();
+    std::int64_t windowPid(std::uint32_t window);
+    void sendToRoot(std::uint32_t window, std::uint32_t type, std::uint32_t d0, std::uint32_t d1,
+                    std::uint32_t d2);
+
+    xcb_connection_t* connection_ = nullptr;
+    bool triedToConnect_ = false;
+    std::uint32_t root_ = 0;
+    QVector<Watch> watches_;
+    QTimer* timer_;
+};

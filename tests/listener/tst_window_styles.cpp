@@ -1,0 +1,217 @@
+#include "listener/cShell.h"
+#include "listener/cWindowStyler.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTest>
+#include <csignal>
+#include <xcb/xcb.h>
+
+namespace {
+
+// Reads what the window system itself says about windows, as a pager would.
+class XWindows {
+public:
+    bool open()
+    {
+        connection_ = xcb_connect(nullptr, nullptr);
+        if (xcb_connection_has_error(connection_))
+            return false;
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        return true;
+    }
+    ~XWindows()
+    {
+        if (connection_)
+            xcb_disconnect(connection_);
+    }
+
+    xcb_atom_t atom(const char* name)
+    {
+        auto* reply = xcb_intern_atom_reply(
+            connection_, xcb_intern_atom(connection_, 0, uint16_t(qstrlen(name)), name), nullptr);
+        const xcb_atom_t value = reply ? reply->atom : 0;
+        free(reply);
+        return value;
+    }
+
+    QList<uint32_t> property(xcb_window_t window, const char* name, xcb_atom_t type)
+    {
+        QList<uint32_t> values;
+        auto* reply = xcb_get_property_reply(
+            connection_, xcb_get_property(connection_, 0, window, atom(name), type, 0, 1024),
+            nullptr);
+        if (reply) {
+            const auto* data = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+            values = QList<uint32_t>(data, data + xcb_get_property_value_length(reply) / 4);
+            free(reply);
+        }
+        return values;
+    }
+
+    xcb_window_t windowOf(qint64 pid)
+    {
+        for (uint32_t window : property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW)) {
+            if (property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL).value(0) == pid)
+                return window;
+        }
+        return 0;
+    }
+
+    bool managed(xcb_window_t window)
+    {
+        return property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW).contains(window);
+    }
+    xcb_window_t active()
+    {
+        return property(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW).value(0);
+    }
+    bool hasState(xcb_window_t window, const char* state)
+    {
+        return property(window, "_NET_WM_STATE", XCB_ATOM_ATOM).contains(atom(state));
+    }
+    bool viewable(xcb_window_t window)
+    {
+        auto* reply = xcb_get_window_attributes_reply(
+            connection_, xcb_get_window_attributes(connection_, window), nullptr);
+        const bool result = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+        free(reply);
+        return result;
+    }
+    void activate(xcb_window_t window)
+    {
+        xcb_client_message_event_t message{};
+        message.response_type = XCB_CLIENT_MESSAGE;
+        message.format = 32;
+        message.window = window;
+        message.type = atom("_NET_ACTIVE_WINDOW");
+        message.data.data32[0] = 2;
+        xcb_send_event(connection_, 0, root_,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&message));
+        xcb_flush(connection_);
+    }
+    bool hasWindowManager()
+    {
+        return !property(root_, "_NET_SUPPORTING_WM_CHECK", XCB_ATOM_WINDOW).isEmpty();
+    }
+
+private:
+    xcb_connection_t* connection_ = nullptr;
+    xcb_window_t root_ = 0;
+};
+
+} // namespace
+
+// Each window style on a real X server with a real window manager, checked by the window
+// system's own properties.
+class tst_WindowStyles : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void style_shapesTheStartedWindow_data();
+    void style_shapesTheStartedWindow();
+
+private:
+    QProcess server_;
+    QProcess windowManager_;
+    XWindows x_;
+};
+
+void tst_WindowStyles::initTestCase()
+{
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+    const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
+    if (xvfb.isEmpty() || openbox.isEmpty())
+        QSKIP("needs Xvfb and openbox (packages xvfb, openbox)");
+    int display = 90;
+    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
+        ++display;
+    const QString name = QStringLiteral(":%1").arg(display);
+    server_.start(xvfb, {name, QStringLiteral("-screen"), QStringLiteral("0"),
+                         QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                         QStringLiteral("tcp")});
+    QVERIFY(server_.waitForStarted());
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)),
+                             10000);
+    qputenv("DISPLAY", name.toLocal8Bit());
+    qputenv("QT_QPA_PLATFORM", "xcb"); // for the programs started from here
+    windowManager_.start(openbox, {});
+    QVERIFY(windowManager_.waitForStarted());
+    QVERIFY(x_.open());
+    QTRY_VERIFY_WITH_TIMEOUT(x_.hasWindowManager(), 10000);
+}
+
+void tst_WindowStyles::cleanupTestCase()
+{
+    windowManager_.kill();
+    windowManager_.waitForFinished();
+    server_.kill();
+    server_.waitForFinished();
+}
+
+void tst_WindowStyles::style_shapesTheStartedWindow_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::newRow("0 hidden") << 0;
+    QTest::newRow("1 normal, focused") << 1;
+    QTest::newRow("2 minimised") << 2;
+    QTest::newRow("3 maximised, focused") << 3;
+    QTest::newRow("4 normal, focus kept") << 4;
+    QTest::newRow("6 minimised, focus kept") << 6;
+}
+
+void tst_WindowStyles::style_shapesTheStartedWindow()
+{
+    QFETCH(int, style);
+    const QString client = QStringLiteral(X_CLIENT_EXECUTABLE);
+
+    // A window that has the focus when the command starts.
+    const auto holderPid = cShell().Shell(client + QStringLiteral(" holder"), 1);
+    xcb_window_t holder = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((holder = x_.windowOf(holderPid)) != 0, 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(x_.active(), holder, 10000);
+    QTest::qWait(300);
+
+    const auto pid = cShell().Shell(client + QStringLiteral(" styled"), std::int16_t(style));
+    xcb_window_t window = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((window = x_.windowOf(pid)) != 0 || style == 0, 10000);
+    QTest::qWait(1000); // let the window manager and the program settle
+
+    const bool minimised = window && (x_.hasState(window, "_NET_WM_STATE_HIDDEN"));
+    switch (style) {
+    case 0:
+        QTRY_VERIFY_WITH_TIMEOUT((window = x_.windowOf(pid)) == 0, 5000);
+        break;
+    case 1:
+        QCOMPARE(x_.active(), window);
+        QVERIFY(!minimised);
+        break;
+    case 2:
+        QVERIFY(minimised);
+        break;
+    case 3:
+        QVERIFY(x_.hasState(window, "_NET_WM_STATE_MAXIMIZED_VERT"));
+        QVERIFY(x_.hasState(window, "_NET_WM_STATE_MAXIMIZED_HORZ"));
+        QCOMPARE(x_.active(), window);
+        break;
+    case 4:
+        QVERIFY(x_.viewable(window) && !minimised);
+        QCOMPARE(x_.active(), holder);
+        break;
+    case 6:
+        QVERIFY(minimised);
+        QCOMPARE(x_.active(), holder);
+        break;
+    }
+    ::kill(pid_t(pid), SIGTERM);
+    ::kill(pid_t(holderPid), SIGTERM);
+    QTRY_VERIFY(x_.windowOf(holderPid) == 0);
+}
+
+QTEST_MAIN(tst_WindowStyles)
+#include "tst_window_styles.moc"
