@@ -9,10 +9,10 @@ int main(int argc, char* argv[])
     frmMain window;
     cShutdownSignals shutdown;
     bool shuttingDown = false;
-    // Saves like the close button, and also ends a message box that nobody will answer.
+    // Saves like the close button, and ends a message box that nobody will answer.
     QObject::connect(&shutdown, &cShutdownSignals::requested, [&] {
         shuttingDown = true;
-        window.close();
+        window.closeUnattended();
         QApplication::exit(0); // quit() would wait for exec(), which start-up may not have reached
     });
     window.Form_Load();

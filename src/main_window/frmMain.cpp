@@ -103,6 +103,12 @@ void frmMain::connectHandlers()
     connect(wckTCP, &cWinsock::DataArrival, this, &frmMain::wckTCP_DataArrival);
 }
 
+void frmMain::closeUnattended()
+{
+    unattended_ = true;
+    close();
+}
+
 void frmMain::closeEvent(QCloseEvent* event)
 {
     Form_Unload();

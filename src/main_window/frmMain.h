@@ -45,6 +45,9 @@ public:
     // Replaces section "pairs" with the table as it stands, in one atomic update; tells the
     // user when that fails. Runs when the window closes.
     void Form_Unload();
+    // Closes the window, and so saves the table, for a shutdown that nobody watches (a signal):
+    // a failed save is then logged instead of waiting on a message box.
+    void closeUnattended();
 
     // Appends "<short date>@<time> <message>" to lstLog and selects it. Past kMaxLogLines the
     // oldest line goes. Each line is echoed to standard error.
@@ -119,5 +122,6 @@ private:
     std::unique_ptr<frmAddEdit> frmAddEdit_;
     std::int16_t intLoop = 0;
     bool listenAgainPending_ = false;
+    bool unattended_ = false;
     cPatternIndex* patternIndex_;
 };

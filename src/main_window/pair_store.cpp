@@ -98,12 +98,14 @@ void frmMain::Form_Unload()
             everyWriteTaken = everyWriteTaken && iniFile_.Success();
         }
     }
-    if (!save.commit() || !everyWriteTaken) {
-        seams_.messageBox->Show(
-            this,
-            QStringLiteral("The speech/command pairs could not be saved to %1. The file keeps "
-                           "the pairs it held before.")
-                .arg(iniFile_.Path().value_or(QString())),
-            QStringLiteral("Kormil"), cMessageBox::Buttons::Ok);
-    }
+    if (save.commit() && everyWriteTaken)
+        return;
+    const QString failure =
+        QStringLiteral("The speech/command pairs could not be saved to %1. The file keeps "
+                       "the pairs it held before.")
+            .arg(iniFile_.Path().value_or(QString()));
+    if (unattended_)
+        Log(failure);
+    else
+        seams_.messageBox->Show(this, failure, QStringLiteral("Kormil"), cMessageBox::Buttons::Ok);
 }

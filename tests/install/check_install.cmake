@@ -6,7 +6,7 @@ execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREF
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
 endif()
-foreach(file bin/kormil bin/kormil-send share/applications/kormil.desktop
+foreach(file bin/kormil bin/kormil-send bin/kormil-pocketsphinx share/applications/kormil.desktop
              share/icons/hicolor/scalable/apps/kormil.svg)
   if(NOT EXISTS "${PREFIX}/${file}")
     message(FATAL_ERROR "not installed: ${file}")

@@ -42,6 +42,7 @@ private slots:
     void hostileFile_loadsAndSavesWhatItCan_data();
     void hostileFile_loadsAndSavesWhatItCan();
     void directoryInPlaceOfTheFile_isReportedAtShutdown();
+    void unattendedShutdown_logsAFailedSaveInsteadOfAsking();
     void fullDisk_atShutdown_keepsTheOldTable();
     void killedDuringSave_leavesOldOrNewTable();
 
@@ -254,6 +255,18 @@ void tst_PairStore::directoryInPlaceOfTheFile_isReportedAtShutdown()
     QCOMPARE(test.messages->shown.size(), 1);
     QVERIFY(test.messages->shown[0].text.contains(path()));
     QVERIFY(QFileInfo(path()).isDir());
+}
+
+void tst_PairStore::unattendedShutdown_logsAFailedSaveInsteadOfAsking()
+{
+    QVERIFY(QDir().mkpath(path()));
+    TestWindow test(path());
+    test.window.Form_Load();
+    test.addPair(QStringLiteral("p"), QStringLiteral("c"), QStringLiteral("1"));
+    test.window.closeUnattended();
+    QVERIFY(test.messages->shown.isEmpty());
+    const QString last = TestWindow::rows(test.window.lstLog).last();
+    QVERIFY2(last.contains(QStringLiteral("could not be saved to ") + path()), qPrintable(last));
 }
 
 void tst_PairStore::fullDisk_atShutdown_keepsTheOldTable()
