@@ -36,6 +36,23 @@ QString readThroughBuffer(const char* section, const char* key, const char* defa
     return QString::fromLocal8Bit(buffer.data(), count);
 }
 
+enum class EmptyPieces { Keep, Skip };
+
+// The pieces of a list that each end in a NUL; what follows the last NUL is no piece (it is a
+// name the store cut).
+QStringList nulTerminatedPieces(const QString& list, EmptyPieces empty)
+{
+    QStringList pieces;
+    qsizetype start = 0;
+    for (qsizetype end = list.indexOf(QChar(u'\0')); end >= 0;
+         end = list.indexOf(QChar(u'\0'), start)) {
+        if (end != start || empty == EmptyPieces::Keep)
+            pieces.append(list.mid(start, end - start));
+        start = end + 1;
+    }
+    return pieces;
+}
+
 } // namespace
 
 QString cIniFile::Value() const
@@ -76,16 +93,8 @@ QString cIniFile::INISection() const
 
 void cIniFile::EnumerateCurrentSection(QStringList& sKey, std::int32_t& iCount) const
 {
-    iCount = 0;
-    sKey.clear();
-    const QString list = INISection();
-    qsizetype start = 0;
-    for (qsizetype end = list.indexOf(QChar(u'\0')); end >= 0;
-         end = list.indexOf(QChar(u'\0'), start)) {
-        sKey.append(list.mid(start, end - start));
-        ++iCount;
-        start = end + 1;
-    }
+    sKey = nulTerminatedPieces(INISection(), EmptyPieces::Keep);
+    iCount = static_cast<std::int32_t>(sKey.size());
 }
 
 void cIniFile::setINISection(const OptionalText& sSection)
@@ -102,18 +111,8 @@ QString cIniFile::Sections() const
 
 void cIniFile::EnumerateAllSections(QStringList& sSections, std::int32_t& iCount) const
 {
-    iCount = 0;
-    sSections.clear();
-    const QString list = Sections();
-    qsizetype start = 0;
-    for (qsizetype end = list.indexOf(QChar(u'\0')); end >= 0;
-         end = list.indexOf(QChar(u'\0'), start)) {
-        if (end != start) {
-            sSections.append(list.mid(start, end - start));
-            ++iCount;
-        }
-        start = end + 1;
-    }
+    sSections = nulTerminatedPieces(Sections(), EmptyPieces::Skip);
+    iCount = static_cast<std::int32_t>(sSections.size());
 }
 
 QStringList cIniFile::AllKeys() const
@@ -126,9 +125,7 @@ QStringList cIniFile::AllKeys() const
                                  bufferSize, &cut);
         bufferSize *= 16;
     }
-    QStringList names = list.split(QChar(u'\0'));
-    names.removeLast(); // the piece after the last NUL
-    return names;
+    return nulTerminatedPieces(list, EmptyPieces::Keep);
 }
 
 profile::Batch cIniFile::StartBatch() const
