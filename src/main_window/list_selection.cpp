@@ -23,3 +23,8 @@ void setSelectedRow(QListWidget* list, int row)
     else
         list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
 }
+
+bool rowHolds(const QListWidget* list, int row, const QString& text)
+{
+    return row >= 0 && row < list->count() && list->item(row)->text() == text;
+}

@@ -43,10 +43,8 @@ void frmMain::cmdDel_Click()
 
     // A voice command may have moved the selection while the question was open: remove the
     // pair that the question named, and only if it is still where it was.
-    const auto holds = [row](QListWidget* list, const QString& text) {
-        return row < list->count() && list->item(row)->text() == text;
-    };
-    if (holds(lstPattern, pattern) && holds(lstCommand, command) && holds(lstFocus, focus)) {
+    if (rowHolds(lstPattern, row, pattern) && rowHolds(lstCommand, row, command) &&
+        rowHolds(lstFocus, row, focus)) {
         for (QListWidget* list : {lstPattern, lstCommand, lstFocus})
             delete list->takeItem(row);
     }

@@ -173,10 +173,9 @@ bool frmAddEdit::isStorable(QLineEdit* box, const QString& emptyMessage)
 
 bool frmAddEdit::editedPairStillThere() const
 {
-    return edited_.row >= 0 && rowText(main_.lstPattern, edited_.row) == edited_.pattern &&
-           rowText(main_.lstCommand, edited_.row) == edited_.command &&
-           rowText(main_.lstFocus, edited_.row) == edited_.focus &&
-           main_.lstPattern->item(edited_.row);
+    return rowHolds(main_.lstPattern, edited_.row, edited_.pattern) &&
+           rowHolds(main_.lstCommand, edited_.row, edited_.command) &&
+           rowHolds(main_.lstFocus, edited_.row, edited_.focus);
 }
 
 void frmAddEdit::cmdSave_Click()
