@@ -178,7 +178,8 @@ void tst_Launcher::everyStartedProgram_isReaped()
         }
     }
     QTRY_COMPARE_WITH_TIMEOUT(childrenOfThisProcess(), 0, 20000);
-    QTRY_COMPARE(descriptors(), before);
+    // Fewer is fine: children of earlier tests may have been reaped, closing their pidfds.
+    QTRY_VERIFY(descriptors() <= before);
 }
 
 QTEST_MAIN(tst_Launcher)
