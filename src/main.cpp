@@ -1,5 +1,6 @@
 #include "main_window/cShutdownSignals.h"
 #include "main_window/frmMain.h"
+#include "main_window/shutdown_on_signal.h"
 
 #include <QApplication>
 
@@ -9,12 +10,7 @@ int main(int argc, char* argv[])
     frmMain window;
     cShutdownSignals shutdown;
     bool shuttingDown = false;
-    // Saves like the close button, and ends a message box that nobody will answer.
-    QObject::connect(&shutdown, &cShutdownSignals::requested, [&] {
-        shuttingDown = true;
-        window.closeUnattended();
-        QApplication::exit(0); // quit() would wait for exec(), which start-up may not have reached
-    });
+    closeOnShutdownSignals(shutdown, window, shuttingDown);
     window.Form_Load();
     if (shuttingDown)
         return 0;

@@ -1,0 +1,70 @@
+#include "TestFiles.h"
+#include "TestWindow.h"
+#include "main_window/cShutdownSignals.h"
+#include "main_window/list_selection.h"
+#include "main_window/shutdown_on_signal.h"
+#include "pair_editor/frmAddEdit.h"
+
+#include <QTemporaryDir>
+#include <QTimer>
+#include <csignal>
+
+// SIGTERM while the user is in the middle of something still saves the table and ends.
+class tst_Shutdown : public QObject {
+    Q_OBJECT
+
+private slots:
+    // First: once a shutdown has ended the event loops, no later loop would run.
+    void sigterm_whileAQuestionWaits_savesAndEndsTheQuestion();
+    void sigterm_withThePairEditorOpen_savesAndCloses();
+};
+
+void tst_Shutdown::sigterm_withThePairEditorOpen_savesAndCloses()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kormil.ini"));
+    TestWindow test(path);
+    test.window.Form_Load();
+    test.addPair(QStringLiteral("open mail"), QStringLiteral("mail"), QStringLiteral("1"));
+    test.window.show();
+    test.window.cmdNew_Click();
+    QVERIFY(test.window.pairEditor()->isVisible());
+
+    cShutdownSignals shutdown;
+    bool requested = false;
+    closeOnShutdownSignals(shutdown, test.window, requested);
+    ::raise(SIGTERM);
+    QTRY_VERIFY(requested);
+    QVERIFY(!test.window.isVisible());
+    QVERIFY(!test.window.pairEditor()->isVisible());
+    QCOMPARE(fileBytes(path), QByteArray("[pairs]\npattern0=open mail\ncommand0=mail\nfocus0=1\n"));
+}
+
+void tst_Shutdown::sigterm_whileAQuestionWaits_savesAndEndsTheQuestion()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kormil.ini"));
+    frmMainSeams seams = frmMainSeams::real(); // a real, modal question
+    seams.settingsPath = path;
+    frmMain window(seams);
+    window.txtPort->setText(QStringLiteral("0"));
+    window.Form_Load();
+    window.lstPattern->addItem(QStringLiteral("keep me"));
+    window.lstCommand->addItem(QStringLiteral("true"));
+    window.lstFocus->addItem(QStringLiteral("1"));
+    window.show();
+    setSelectedRow(window.lstPattern, 0);
+
+    cShutdownSignals shutdown;
+    bool requested = false;
+    closeOnShutdownSignals(shutdown, window, requested);
+    QTimer::singleShot(300, [] { ::raise(SIGTERM); });
+    window.cmdDel_Click(); // returns only once the question has ended
+
+    QVERIFY(requested);
+    QCOMPARE(window.lstPattern->count(), 1);
+    QCOMPARE(fileBytes(path), QByteArray("[pairs]\npattern0=keep me\ncommand0=true\nfocus0=1\n"));
+}
+
+QTEST_MAIN(tst_Shutdown)
+#include "tst_shutdown.moc"
