@@ -120,7 +120,7 @@ void tst_Launcher::started_hasItsOwnSessionAndNoneOfOurDescriptors()
             .entryList(QDir::NoDotAndDotDot | QDir::AllEntries | QDir::System);
     };
     // The program may open a file for a moment (its locale); one of ours would stay.
-    QTRY_COMPARE_WITH_TIMEOUT(descriptors(), (QStringList{"0", "1", "2"}), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(descriptors(), (QStringList{"0", "1", "2"}), 20000);
     for (const QString& fd : descriptors())
         QCOMPARE(QFile::symLinkTarget(proc + QStringLiteral("/fd/") + fd),
                  QStringLiteral("/dev/null"));
