@@ -3,7 +3,9 @@
 
 #include <QListWidget>
 #include <QLocale>
-#include <cstdio>
+#include <climits>
+#include <poll.h>
+#include <unistd.h>
 
 namespace {
 
@@ -21,6 +23,18 @@ QString timeWithSeconds(const QLocale& locale, const QTime& time)
     return locale.toString(time, format);
 }
 
+// A terminal or a journal may read the log too; a pipe that nobody drains must never make the
+// program stop listening, so a line that cannot be written at once is left out there.
+void echoToStandardError(const QString& line)
+{
+    QByteArray echo = line.toLocal8Bit().left(PIPE_BUF - 1) + '\n';
+    pollfd standardError{STDERR_FILENO, POLLOUT, 0};
+    if (::poll(&standardError, 1, 0) == 1 && (standardError.revents & POLLOUT)) {
+        [[maybe_unused]] const ssize_t written =
+            ::write(STDERR_FILENO, echo.constData(), static_cast<std::size_t>(echo.size()));
+    }
+}
+
 } // namespace
 
 void frmMain::Log(const QString& strLog)
@@ -35,8 +49,7 @@ void frmMain::Log(const QString& strLog)
     lstLog->addItem(line);
     lstLog->setCurrentRow(lstLog->count() - 1);
 
-    const QByteArray echo = line.toLocal8Bit() + '\n';
-    std::fwrite(echo.constData(), 1, static_cast<std::size_t>(echo.size()), stderr);
+    echoToStandardError(line);
 }
 
 void frmMain::cmdClear_Click()

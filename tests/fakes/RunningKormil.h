@@ -38,6 +38,8 @@ public:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         process.setProcessEnvironment(environment);
+        // A file, not a pipe: the log is read at any time, however much the program writes.
+        process.setStandardErrorFile(path(QStringLiteral("stderr.log")));
         process.start(program, {});
         if (!process.waitForStarted())
             return false;
@@ -49,7 +51,7 @@ public:
     // Everything logged so far.
     const QByteArray& log()
     {
-        log_ += process.readAllStandardError();
+        log_ = fileBytes(path(QStringLiteral("stderr.log")));
         return log_;
     }
 
