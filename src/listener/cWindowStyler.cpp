@@ -155,46 +155,34 @@ std::uint32_t cWindowStyler::atom(const char* name)
     return value;
 }
 
-QVector<std::uint32_t> cWindowStyler::clientList()
+QVector<std::uint32_t> cWindowStyler::property(std::uint32_t window, const char* name,
+                                               std::uint32_t type)
 {
-    QVector<std::uint32_t> windows;
+    QVector<std::uint32_t> values;
     xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection_,
-        xcb_get_property(connection_, 0, root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 0, 4096),
-        nullptr);
+        connection_, xcb_get_property(connection_, 0, window, atom(name), type, 0, 4096), nullptr);
     if (reply) {
-        const auto* ids = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-        const int count = xcb_get_property_value_length(reply) / 4;
-        windows = QVector<std::uint32_t>(ids, ids + count);
+        const auto* data = static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
+        values = QVector<std::uint32_t>(data, data + xcb_get_property_value_length(reply) / 4);
         std::free(reply);
     }
-    return windows;
+    return values;
+}
+
+QVector<std::uint32_t> cWindowStyler::clientList()
+{
+    return property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
 }
 
 std::uint32_t cWindowStyler::activeWindow()
 {
-    std::uint32_t window = 0;
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection_,
-        xcb_get_property(connection_, 0, root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 0, 1),
-        nullptr);
-    if (reply && xcb_get_property_value_length(reply) >= 4)
-        window = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-    std::free(reply);
-    return window;
+    return property(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW).value(0);
 }
 
 std::int64_t cWindowStyler::windowPid(std::uint32_t window)
 {
-    std::int64_t pid = -1;
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection_,
-        xcb_get_property(connection_, 0, window, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 0, 1),
-        nullptr);
-    if (reply && xcb_get_property_value_length(reply) >= 4)
-        pid = *static_cast<const std::uint32_t*>(xcb_get_property_value(reply));
-    std::free(reply);
-    return pid;
+    const QVector<std::uint32_t> pid = property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL);
+    return pid.isEmpty() ? -1 : pid.first();
 }
 
 void cWindowStyler::sendToRoot(std::uint32_t window, std::uint32_t type, std::uint32_t d0,

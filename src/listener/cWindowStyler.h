@@ -42,6 +42,8 @@ private:
     void style(std::uint32_t window, const Watch& watch);
     bool startedBy(pid_t process, pid_t program) const;
     std::uint32_t atom(const char* name);
+    // A property of 32-bit items (windows, atoms, numbers); empty when it is missing.
+    QVector<std::uint32_t> property(std::uint32_t window, const char* name, std::uint32_t type);
     QVector<std::uint32_t> clientList();
     std::uint32_t activeWindow();
     std::int64_t windowPid(std::uint32_t window);
