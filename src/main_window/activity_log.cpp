@@ -47,9 +47,26 @@ void frmMain::Log(const QString& strLog)
     if (lstLog->count() >= kMaxLogLines)
         delete lstLog->takeItem(0);
     lstLog->addItem(line);
-    lstLog->setCurrentRow(lstLog->count() - 1);
+    selectNewestLogLineSoon();
 
     echoToStandardError(line);
+}
+
+// Selecting a line of a shown list lays out all its lines again, which takes a millisecond once
+// the log is long. Doing it once per turn of the event loop, after that turn's work, keeps it
+// from delaying the command a voice string starts.
+void frmMain::selectNewestLogLineSoon()
+{
+    if (logSelectionPending_)
+        return;
+    logSelectionPending_ = true;
+    QMetaObject::invokeMethod(
+        lstLog,
+        [this] {
+            logSelectionPending_ = false;
+            lstLog->setCurrentRow(lstLog->count() - 1);
+        },
+        Qt::QueuedConnection);
 }
 
 void frmMain::cmdClear_Click()

@@ -49,8 +49,8 @@ public:
     // a failed save is then logged instead of waiting on a message box.
     void closeUnattended();
 
-    // Appends "<short date>@<time> <message>" to lstLog and selects it. Past kMaxLogLines the
-    // oldest line goes. Each line is echoed to standard error.
+    // Appends "<short date>@<time> <message>" to lstLog and selects it, once the event loop
+    // turns. Past kMaxLogLines the oldest line goes. Each line is echoed to standard error.
     void Log(const QString& strLog);
     static constexpr int kMaxLogLines = 32767;
 
@@ -113,6 +113,7 @@ private:
     void connectHandlers();
     void showPairEditor();
     void logStartedListening();
+    void selectNewestLogLineSoon();
     // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
     // tries again on every later tick until it listens.
     void listenAgain();
@@ -123,5 +124,6 @@ private:
     std::int16_t intLoop = 0;
     bool listenAgainPending_ = false;
     bool unattended_ = false;
+    bool logSelectionPending_ = false;
     cPatternIndex* patternIndex_;
 };

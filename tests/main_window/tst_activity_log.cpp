@@ -14,6 +14,7 @@ private slots:
     void line_isDateAtTimeSpaceMessage();
     void line_followsTheLocalesFormats();
     void newestLine_isAlwaysSelected();
+    void newestLine_isScrolledIntoViewOfAShownWindow();
     void clearLog_leavesOnlyItsOwnLine();
     void longLog_dropsTheOldestLines();
 };
@@ -54,10 +55,24 @@ void tst_ActivityLog::newestLine_isAlwaysSelected()
     TestWindow test(QString{});
     test.window.Log(QStringLiteral("one"));
     test.window.Log(QStringLiteral("two"));
+    QTRY_COMPARE(test.window.lstLog->currentRow(), 1);
     test.window.lstLog->setCurrentRow(0);
     test.window.Log(QStringLiteral("three"));
-    QCOMPARE(test.window.lstLog->currentRow(), 2);
+    QTRY_COMPARE(test.window.lstLog->currentRow(), 2);
     QVERIFY(test.window.lstLog->item(2)->isSelected());
+    QCOMPARE(test.window.lstLog->selectedItems().size(), 1);
+}
+
+void tst_ActivityLog::newestLine_isScrolledIntoViewOfAShownWindow()
+{
+    TestWindow test(QString{});
+    test.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&test.window));
+    for (int i = 0; i < 500; ++i)
+        test.window.Log(QString::number(i));
+    QListWidget* const log = test.window.lstLog;
+    QTRY_COMPARE(log->currentRow(), log->count() - 1);
+    QTRY_VERIFY(log->viewport()->rect().contains(log->visualItemRect(log->item(log->count() - 1))));
 }
 
 void tst_ActivityLog::clearLog_leavesOnlyItsOwnLine()
@@ -68,7 +83,7 @@ void tst_ActivityLog::clearLog_leavesOnlyItsOwnLine()
     QTest::mouseClick(test.window.cmdClear, Qt::LeftButton);
     QCOMPARE(TestWindow::rows(test.window.lstLog),
              QStringList{QStringLiteral("31/01/2005@09:05:07 Log cleared")});
-    QCOMPARE(test.window.lstLog->currentRow(), 0);
+    QTRY_COMPARE(test.window.lstLog->currentRow(), 0);
 }
 
 void tst_ActivityLog::longLog_dropsTheOldestLines()
@@ -79,7 +94,7 @@ void tst_ActivityLog::longLog_dropsTheOldestLines()
         test.window.Log(QString::number(i));
     QCOMPARE(test.window.lstLog->count(), frmMain::kMaxLogLines);
     QVERIFY(test.window.lstLog->item(0)->text().endsWith(u' ' + QString::number(extra)));
-    QCOMPARE(test.window.lstLog->currentRow(), frmMain::kMaxLogLines - 1);
+    QTRY_COMPARE(test.window.lstLog->currentRow(), frmMain::kMaxLogLines - 1);
 }
 
 QTEST_MAIN(tst_ActivityLog)
