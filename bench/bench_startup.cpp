@@ -1,0 +1,187 @@
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+#include <xcb/xcb.h>
+
+// Measures how long the built program takes, with a full table of 32,767 pairs, from being
+// started to listening on its port and to its main window being mapped on an X server.
+namespace {
+
+constexpr int kPort = 2011;
+constexpr int kRows = 32767;
+constexpr int kRuns = 5;
+
+std::int64_t nowNs()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+bool accepts(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool connected =
+        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    ::close(fd);
+    return connected;
+}
+
+// An X server of the benchmark's own, so that the only window mapped on it is Kormil's.
+class XServer {
+public:
+    bool start()
+    {
+        const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
+        if (xvfb.isEmpty())
+            return false;
+        int display = 70;
+        while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
+            ++display;
+        name_ = QStringLiteral(":%1").arg(display);
+        server_.start(xvfb, {name_, QStringLiteral("-screen"), QStringLiteral("0"),
+                             QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
+                             QStringLiteral("tcp")});
+        for (int i = 0; i < 100 && !connection_; ++i) {
+            QThread::msleep(50);
+            xcb_connection_t* connection = xcb_connect(name_.toLocal8Bit().constData(), nullptr);
+            if (xcb_connection_has_error(connection))
+                xcb_disconnect(connection);
+            else
+                connection_ = connection;
+        }
+        if (!connection_)
+            return false;
+        const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection_)).data->root;
+        const std::uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+        xcb_change_window_attributes(connection_, root, XCB_CW_EVENT_MASK, &mask);
+        xcb_flush(connection_);
+        return true;
+    }
+
+    const QString& name() const { return name_; }
+
+    bool windowMapped()
+    {
+        bool mapped = false;
+        while (xcb_generic_event_t* event = xcb_poll_for_event(connection_)) {
+            mapped = mapped || (event->response_type & 0x7f) == XCB_MAP_NOTIFY;
+            std::free(event);
+        }
+        return mapped;
+    }
+
+    ~XServer()
+    {
+        if (connection_)
+            xcb_disconnect(connection_);
+        server_.kill();
+        server_.waitForFinished();
+    }
+
+private:
+    QProcess server_;
+    QString name_;
+    xcb_connection_t* connection_ = nullptr;
+};
+
+struct StartUp {
+    double listeningMs = -1;
+    double shownMs = -1;
+};
+
+StartUp startOnce(const QString& program, XServer* x)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    if (x) {
+        environment.insert(QStringLiteral("DISPLAY"), x->name());
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    } else {
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    }
+    QProcess kormil;
+    kormil.setProcessEnvironment(environment);
+    kormil.setStandardErrorFile(QProcess::nullDevice());
+    StartUp result;
+    const std::int64_t started = nowNs();
+    kormil.start(program, {});
+    for (const std::int64_t end = started + 20'000'000'000; nowNs() < end;) {
+        if (result.listeningMs < 0 && accepts(kPort))
+            result.listeningMs = (nowNs() - started) / 1e6;
+        if (x && result.shownMs < 0 && x->windowMapped())
+            result.shownMs = (nowNs() - started) / 1e6;
+        if (result.listeningMs >= 0 && (!x || result.shownMs >= 0))
+            break;
+        QThread::usleep(200);
+    }
+    kormil.terminate();
+    kormil.waitForFinished(20000);
+    return result;
+}
+
+double median(std::vector<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples.empty() ? -1 : samples[samples.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    if (accepts(kPort)) {
+        std::printf("TCP port 2011 is in use here; the start-up benchmark needs it.\n");
+        return 0;
+    }
+    QTemporaryDir dir;
+    const QString program = dir.filePath(QStringLiteral("kormil"));
+    QFile::copy(QStringLiteral(KORMIL_EXECUTABLE), program);
+    QFile ini(dir.filePath(QStringLiteral("kormil.ini")));
+    if (!ini.open(QIODevice::WriteOnly))
+        return 1;
+    ini.write("[pairs]\n");
+    for (int i = 0; i < kRows; ++i) {
+        const QByteArray n = QByteArray::number(i);
+        ini.write("pattern" + n + "=open document number " + n + "\ncommand" + n +
+                  "=xdg-open /home/user/documents/" + n + ".odt\nfocus" + n + "=1\n");
+    }
+    ini.close();
+
+    XServer x;
+    const bool haveX = x.start();
+    std::vector<double> listening, shown;
+    for (int run = 0; run < kRuns; ++run) {
+        const StartUp startUp = startOnce(program, haveX ? &x : nullptr);
+        if (startUp.listeningMs < 0 || (haveX && startUp.shownMs < 0)) {
+            std::printf("Kormil did not start within 20 s\n");
+            return 1;
+        }
+        listening.push_back(startUp.listeningMs);
+        shown.push_back(startUp.shownMs);
+    }
+    std::printf("%-44s %.1f ms (median of %d starts)\n",
+                "start to listening, 32,767 pairs:", median(listening), kRuns);
+    if (haveX)
+        std::printf("%-44s %.1f ms (Xvfb)\n",
+                    "start to the window shown, 32,767 pairs:", median(shown));
+    else
+        std::printf("%-44s not measured: no Xvfb (package xvfb)\n", "start to the window shown:");
+    return 0;
+}
