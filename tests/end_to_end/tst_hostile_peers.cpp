@@ -1,4 +1,6 @@
 #include "RunningKormil.h"
+#include "WindowClicker.h"
+#include "XvfbDisplay.h"
 
 #include <sys/socket.h>
 
@@ -31,6 +33,7 @@ private slots:
     void garbageBytes();
     void resetInsteadOfClose();
     void silentPeer_blocksOthersUntilItLeaves();
+    void silentPeer_isCutByStopAndListenServesTheNext();
     void manyShortConnections();
 
 private:
@@ -38,6 +41,7 @@ private:
     void report(const char* attack, qint64 before);
 
     std::unique_ptr<RunningKormil> kormil_;
+    std::unique_ptr<XvfbDisplay> display_; // outlives the program shown on it
     QByteArray settings_;
     int served_ = 0;
 };
@@ -58,6 +62,7 @@ void tst_HostilePeers::cleanup()
     if (kormil_)
         QVERIFY(kormil_->stop());
     kormil_.reset();
+    display_.reset();
 }
 
 void tst_HostilePeers::checkStillServing()
@@ -153,6 +158,43 @@ void tst_HostilePeers::silentPeer_blocksOthersUntilItLeaves()
     QVERIFY(!other.waitForConnected(3000));
     QCOMPARE(other.error(), QAbstractSocket::ConnectionRefusedError);
     silent.disconnectFromHost();
+    QVERIFY(kormil_->waitForListening(listenings + 1));
+    checkStillServing();
+}
+
+void tst_HostilePeers::silentPeer_isCutByStopAndListenServesTheNext()
+{
+    if (!XvfbDisplay::available() || !WindowClicker::available())
+        QSKIP("pressing the real window's buttons needs Xvfb and xdotool (packages xvfb, xdotool)");
+    display_ = std::make_unique<XvfbDisplay>();
+    QVERIFY(display_->start());
+    QVERIFY(kormil_->stop());
+    kormil_ = std::make_unique<RunningKormil>();
+    kormil_->useDisplay(display_->name());
+    settings_ =
+        QByteArray(kSettings).replace("MARKER", kormil_->path(QStringLiteral("ran")).toLocal8Bit());
+    QVERIFY(kormil_->start(settings_));
+    WindowClicker clicker(display_->name());
+    QVERIFY(clicker.find(QStringLiteral("Kormil")));
+    // Listen/Stop lies at (1560, 120), 1335 x 255 in a window of 12285 x 5880 twips.
+    const QSize window = clicker.size();
+    const int x = window.width() * (1560 + 1335 / 2) / 12285;
+    const int y = window.height() * (120 + 255 / 2) / 5880;
+
+    QTcpSocket silent;
+    silent.connectToHost(QHostAddress::LocalHost, RunningKormil::kPort);
+    QVERIFY(silent.waitForConnected(5000));
+    QTRY_VERIFY(kormil_->log().contains(" established\n"));
+    QTcpSocket refused;
+    refused.connectToHost(QHostAddress::LocalHost, RunningKormil::kPort);
+    QVERIFY(!refused.waitForConnected(3000));
+
+    const int listenings = kormil_->listenings();
+    QVERIFY(clicker.click(x, y));
+    QTRY_VERIFY(kormil_->log().endsWith(" Kormil stopped listening\n"));
+    QVERIFY(silent.state() == QAbstractSocket::UnconnectedState ||
+            silent.waitForDisconnected(5000));
+    QVERIFY(clicker.click(x, y));
     QVERIFY(kormil_->waitForListening(listenings + 1));
     checkStillServing();
 }

@@ -26,6 +26,9 @@ public:
 
     enum class Wait { ForListening, ForStart };
 
+    // Shows the window on this X display instead of running headless.
+    void useDisplay(const QString& display) { display_ = display; }
+
     bool start(const QByteArray& settings, Wait wait = Wait::ForListening)
     {
         const QString program = path(QStringLiteral("kormil"));
@@ -36,7 +39,12 @@ public:
             return false;
         ini.close();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        if (display_.isEmpty()) {
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        } else {
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+            environment.insert(QStringLiteral("DISPLAY"), display_);
+        }
         process.setProcessEnvironment(environment);
         // A file, not a pipe: the log is read at any time, however much the program writes.
         process.setStandardErrorFile(path(QStringLiteral("stderr.log")));
@@ -103,4 +111,5 @@ public:
 private:
     QTemporaryDir dir_;
     QByteArray log_;
+    QString display_;
 };

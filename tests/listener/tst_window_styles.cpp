@@ -1,3 +1,4 @@
+#include "XvfbDisplay.h"
 #include "listener/cShell.h"
 #include "listener/cWindowStyler.h"
 
@@ -117,28 +118,18 @@ private slots:
     void style_shapesTheStartedWindow();
 
 private:
-    QProcess server_;
+    XvfbDisplay server_;
     QProcess windowManager_;
     XWindows x_;
 };
 
 void tst_WindowStyles::initTestCase()
 {
-    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("Xvfb"));
     const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
-    if (xvfb.isEmpty() || openbox.isEmpty())
+    if (!XvfbDisplay::available() || openbox.isEmpty())
         QSKIP("needs Xvfb and openbox (packages xvfb, openbox)");
-    int display = 90;
-    while (QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)))
-        ++display;
-    const QString name = QStringLiteral(":%1").arg(display);
-    server_.start(xvfb, {name, QStringLiteral("-screen"), QStringLiteral("0"),
-                         QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
-                         QStringLiteral("tcp")});
-    QVERIFY(server_.waitForStarted());
-    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(display)),
-                             10000);
-    qputenv("DISPLAY", name.toLocal8Bit());
+    QVERIFY(server_.start());
+    qputenv("DISPLAY", server_.name().toLocal8Bit());
     qputenv("QT_QPA_PLATFORM", "xcb"); // for the programs started from here
     windowManager_.start(openbox, {});
     QVERIFY(windowManager_.waitForStarted());
@@ -150,8 +141,6 @@ void tst_WindowStyles::cleanupTestCase()
 {
     windowManager_.kill();
     windowManager_.waitForFinished();
-    server_.kill();
-    server_.waitForFinished();
 }
 
 void tst_WindowStyles::style_shapesTheStartedWindow_data()
