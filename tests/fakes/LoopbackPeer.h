@@ -1,9 +1,12 @@
 #pragma once
 
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 // A recogniser stand-in on loopback.
 struct LoopbackPeer {
@@ -38,4 +41,19 @@ inline quint16 freePort()
     QTcpServer probe;
     probe.listen(QHostAddress::Any, 0);
     return probe.serverPort();
+}
+
+// Runs the event loop until the condition holds, checking as soon as anything has happened:
+// QTest's waits sleep between checks, which a thousand rounds cannot afford.
+template <typename Condition> bool runEventsUntil(Condition condition, int milliseconds = 5000)
+{
+    const QDeadlineTimer deadline(milliseconds);
+    QTimer wakeUp;
+    wakeUp.start(10);
+    while (!condition()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 #include "TestWindow.h"
 #include "listener/cWinsock.h"
 
+#include <QDir>
 #include <QPushButton>
 #include <QTimer>
 
@@ -41,6 +42,7 @@ private slots:
     void quickReconnect_isRefusedUntilTheNextTick();
     void silentPeer_isLeftAlone();
     void portTakenMeanwhile_isLoggedOnceAndRetried();
+    void thousandShortConnections_eachServedAfterTheNextTick();
     void localIP_isDottedIPv4();
 };
 
@@ -246,6 +248,34 @@ void tst_Listener::portTakenMeanwhile_isLoggedOnceAndRetried()
     test.window.tmrWinsock_Timer();
     QCOMPARE(lastLine(test.window), startedLine(test.window, port));
     QCOMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckListening));
+}
+
+void tst_Listener::thousandShortConnections_eachServedAfterTheNextTick()
+{
+    TestWindow test(QString{});
+    test.addPair(QStringLiteral("cycle"), QStringLiteral("true"), QStringLiteral("1"));
+    test.window.cmdListen_Click();
+    const auto port = static_cast<quint16>(test.window.wckTCP->LocalPort());
+    const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const auto before = descriptors();
+    constexpr int kCycles = 1000;
+    for (int cycle = 1; cycle <= kCycles; ++cycle) {
+        LoopbackPeer peer;
+        QVERIFY(peer.connectTo(port));
+        peer.send("cycle");
+        peer.socket.disconnectFromHost();
+        QVERIFY2(runEventsUntil([&] {
+                     return test.shell->started.size() == cycle &&
+                            test.window.wckTCP->State() == cWinsock::sckClosing;
+                 }),
+                 qPrintable(QStringLiteral("cycle %1 was not served").arg(cycle)));
+        const int lines = test.window.lstLog->count();
+        test.window.tmrWinsock_Timer();
+        QCOMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckListening));
+        QCOMPARE(linesAfter(test.window, lines).size(), 2);
+    }
+    QCOMPARE(lastLine(test.window), startedLine(test.window, port));
+    QVERIFY(runEventsUntil([&] { return descriptors() == before; }));
 }
 
 void tst_Listener::localIP_isDottedIPv4()
