@@ -3,6 +3,7 @@
 
 #include <QListWidget>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -47,6 +48,11 @@ void frmMain::Form_Load()
     iniFile_.setSection(kPairsSection);
     // One look at the disk for the whole load, however many keys are read.
     profile::Batch snapshot = iniFile_.StartBatch();
+    if (const int error = iniFile_.ReadError())
+        Log(QStringLiteral("Could not read the speech/command pairs from %1 (%2). The table "
+                           "starts empty and the file is left as it is.")
+                .arg(iniFile_.Path().value_or(QString()),
+                     QString::fromLocal8Bit(std::strerror(error))));
 
     // The whole key list, not one cut to a fixed buffer: a long table loads in full.
     const QStringList keys = iniFile_.AllKeys();

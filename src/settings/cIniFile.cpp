@@ -128,6 +128,11 @@ QStringList cIniFile::AllKeys() const
     return nulTerminatedPieces(list, EmptyPieces::Keep);
 }
 
+int cIniFile::ReadError() const
+{
+    return path_.native() ? profile::readError(path_.native()) : 0;
+}
+
 profile::Batch cIniFile::StartBatch() const
 {
     return profile::Batch(path_.native() ? path_.native() : "");

@@ -71,6 +71,9 @@ public:
     // Every key name of the current section, however long the list.
     QStringList AllKeys() const;
 
+    // 0, or the errno value that kept the file from being read.
+    int ReadError() const;
+
     // Keeps this object's writes in memory until the batch is committed or destroyed, and
     // then replaces the file in one step.
     profile::Batch StartBatch() const;

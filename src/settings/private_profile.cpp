@@ -35,7 +35,7 @@ struct FileStamp {
 struct CachedFile {
     IniDocument document;
     FileStamp stamp;
-    bool unreadable = false; // exists, but its content could not be read: never overwrite it
+    int readError = 0; // the file exists, but its content could not be read: never overwrite it
     int batchDepth = 0;
     bool dirty = false;
 };
@@ -58,15 +58,17 @@ FileStamp stampOf(const std::string& path)
     return stamp;
 }
 
-bool readWhole(const std::string& path, std::string& bytes)
+// Returns 0, or the error that kept the file's content from being read.
+int readWhole(const std::string& path, std::string& bytes)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
-        return false;
+        return errno;
     struct stat info {};
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        const int error = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
         ::close(fd);
-        return false;
+        return error;
     }
     char chunk[65536];
     for (;;) {
@@ -74,15 +76,16 @@ bool readWhole(const std::string& path, std::string& bytes)
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
+            const int error = errno;
             ::close(fd);
-            return false;
+            return error;
         }
         if (got == 0)
             break;
         bytes.append(chunk, static_cast<std::size_t>(got));
     }
     ::close(fd);
-    return true;
+    return 0;
 }
 
 CachedFile& current(const std::string& path)
@@ -96,8 +99,8 @@ CachedFile& current(const std::string& path)
     file = CachedFile{};
     file.stamp = stamp;
     std::string bytes;
-    if (stamp.exists && !readWhole(path, bytes))
-        file.unreadable = true;
+    if (stamp.exists)
+        file.readError = readWhole(path, bytes);
     file.document = IniDocument::parse(bytes);
     return file;
 }
@@ -231,7 +234,7 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
 
     std::lock_guard<std::mutex> lock(storeMutex);
     CachedFile& file = current(path);
-    if (file.unreadable)
+    if (file.readError != 0)
         return 0;
     bool changed;
     if (!key)
@@ -246,6 +249,12 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
     if (file.batchDepth > 0)
         return 1;
     return flush(path, file) ? 1 : 0;
+}
+
+int readError(const std::string& path)
+{
+    std::lock_guard<std::mutex> lock(storeMutex);
+    return current(path).readError;
 }
 
 void forget(const std::string& path)

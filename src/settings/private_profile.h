@@ -32,6 +32,10 @@ std::int32_t GetPrivateProfileStringA(const char* section, const char* key, cons
 std::int32_t WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                         const char* path);
 
+// 0 when the file is missing or was read; otherwise the errno value that kept it from being read
+// (a file in that state is never written).
+int readError(const std::string& path);
+
 // Drops the store's parsed copy of the file, so that the next call reads it anew: for a
 // caller that knows the file changed within the resolution of its time stamps.
 void forget(const std::string& path);

@@ -7,6 +7,8 @@ class tst_EndToEnd : public QObject {
 private slots:
     void voiceString_runsThePairedCommand_andClosingSavesTheTable();
     void terminated_whileAMessageBoxWaits_savesAndExits();
+    void settingsOutOfReach_areReportedAndLeftAsTheyAre_data();
+    void settingsOutOfReach_areReportedAndLeftAsTheyAre();
 };
 
 void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
@@ -46,6 +48,48 @@ void tst_EndToEnd::terminated_whileAMessageBoxWaits_savesAndExits()
     QCOMPARE(fileBytes(kormil.settingsPath()),
              QByteArray("[pairs]\npattern0=zero\ncommand0=true\nfocus0=0\n"
                         "pattern1=one\ncommand1=true\nfocus1=1\n"));
+}
+
+void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre_data()
+{
+    QTest::addColumn<RunningKormil::Restriction>("restriction");
+    QTest::addColumn<QByteArray>("loadLine"); // empty: none expected
+    QTest::addColumn<QByteArray>("voiceLine");
+    QTest::newRow("file unreadable")
+        << RunningKormil::Restriction::UnreadableSettings
+        << QByteArray(" (Permission denied). The table starts empty and the file is left as it "
+                      "is.\n")
+        << QByteArray(" No matching voice string found!\n");
+    QTest::newRow("folder read-only at shutdown")
+        << RunningKormil::Restriction::ReadOnlyFolder << QByteArray()
+        << QByteArray(" Executing: true\n");
+}
+
+void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre()
+{
+    QFETCH(RunningKormil::Restriction, restriction);
+    QFETCH(QByteArray, loadLine);
+    QFETCH(QByteArray, voiceLine);
+    if (!RunningKormil::portIsFree())
+        QSKIP("TCP port 2011, which the program listens on at start, is in use here");
+    RunningKormil kormil;
+    kormil.restrict(restriction);
+    const QByteArray settings = "[pairs]\npattern0=keep me\ncommand0=true\nfocus0=1\n";
+    QVERIFY(kormil.start(settings));
+    const QByteArray readFailure =
+        " Could not read the speech/command pairs from " + kormil.settingsPath().toLocal8Bit();
+    QCOMPARE(kormil.log().contains(readFailure + loadLine), !loadLine.isEmpty());
+
+    QVERIFY(kormil.sendAlone("keep me"));
+    QTRY_VERIFY(kormil.log().contains(voiceLine));
+    QVERIFY(kormil.stop());
+    const QByteArray log = kormil.log();
+    QVERIFY2(log.contains(" The speech/command pairs could not be saved to " +
+                          kormil.settingsPath().toLocal8Bit() +
+                          ". The file keeps the pairs it held before.\n"),
+             log.constData());
+    kormil.liftRestriction();
+    QCOMPARE(fileBytes(kormil.settingsPath()), settings);
 }
 
 QTEST_GUILESS_MAIN(tst_EndToEnd)

@@ -8,6 +8,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
 
 // The built program, started headless in a folder of its own with a settings file beside it,
 // listening on its default port 2011; its log is read from its standard error.
@@ -26,6 +29,11 @@ public:
 
     enum class Wait { ForListening, ForStart };
 
+    // What the program may not do with its folder. A root test runs it as user "nobody", for
+    // whom permissions hold.
+    enum class Restriction { None, UnreadableSettings, ReadOnlyFolder };
+    void restrict(Restriction restriction) { restriction_ = restriction; }
+
     // Shows the window on this X display instead of running headless.
     void useDisplay(const QString& display) { display_ = display; }
 
@@ -38,6 +46,8 @@ public:
         if (!ini.open(QIODevice::WriteOnly) || ini.write(settings) != settings.size())
             return false;
         ini.close();
+        if (!applyRestriction())
+            return false;
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         if (display_.isEmpty()) {
             environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
@@ -108,8 +118,47 @@ public:
 
     QProcess process;
 
+    // Gives the folder and the settings file back to the test.
+    void liftRestriction()
+    {
+        const auto readWrite = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+        QFile::setPermissions(dir_.path(), readWrite | QFileDevice::ExeOwner);
+        QFile::setPermissions(settingsPath(), readWrite);
+    }
+
+    ~RunningKormil() { liftRestriction(); }
+
 private:
+    bool applyRestriction()
+    {
+        if (restriction_ == Restriction::None)
+            return true;
+        if (::geteuid() == 0) {
+            const passwd* nobody = ::getpwnam("nobody");
+            if (!nobody)
+                return false;
+            const uid_t uid = nobody->pw_uid;
+            const gid_t gid = nobody->pw_gid;
+            process.setChildProcessModifier([uid, gid] {
+                if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
+                    ::_exit(126);
+            });
+        }
+        // Made before the folder turns read-only; the log goes there.
+        QFile log(path(QStringLiteral("stderr.log")));
+        if (!log.open(QIODevice::WriteOnly))
+            return false;
+        log.close();
+        const auto readAndEnter = QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                  QFileDevice::ReadOther | QFileDevice::ExeOther;
+        if (restriction_ == Restriction::UnreadableSettings)
+            return QFile::setPermissions(settingsPath(), QFileDevice::WriteOwner) &&
+                   QFile::setPermissions(dir_.path(), readAndEnter | QFileDevice::WriteOwner);
+        return QFile::setPermissions(dir_.path(), readAndEnter);
+    }
+
     QTemporaryDir dir_;
     QByteArray log_;
     QString display_;
+    Restriction restriction_ = Restriction::None;
 };

@@ -41,7 +41,7 @@ private slots:
     void failedSave_tellsTheUserAndKeepsTheFile();
     void hostileFile_loadsAndSavesWhatItCan_data();
     void hostileFile_loadsAndSavesWhatItCan();
-    void directoryInPlaceOfTheFile_isReportedAtShutdown();
+    void directoryInPlaceOfTheFile_isReportedAtLoadAndShutdown();
     void unattendedShutdown_logsAFailedSaveInsteadOfAsking();
     void fullDisk_atShutdown_keepsTheOldTable();
     void killedDuringSave_leavesOldOrNewTable();
@@ -245,11 +245,17 @@ void tst_PairStore::hostileFile_loadsAndSavesWhatItCan()
              loaded.replaceInStrings(QChar(0), QString()));
 }
 
-void tst_PairStore::directoryInPlaceOfTheFile_isReportedAtShutdown()
+void tst_PairStore::directoryInPlaceOfTheFile_isReportedAtLoadAndShutdown()
 {
     QVERIFY(QDir().mkpath(path()));
     TestWindow test(path());
     test.window.Form_Load();
+    const QString loadLine = TestWindow::rows(test.window.lstLog).at(1);
+    QVERIFY2(loadLine.endsWith(QStringLiteral(" Could not read the speech/command pairs from ") +
+                               path() +
+                               QStringLiteral(" (Is a directory). The table starts empty and "
+                                              "the file is left as it is.")),
+             qPrintable(loadLine));
     test.addPair(QStringLiteral("p"), QStringLiteral("c"), QStringLiteral("1"));
     test.window.close();
     QCOMPARE(test.messages->shown.size(), 1);

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cerrno>
+#include <unistd.h>
 
 using profile::GetPrivateProfileStringA;
 using profile::WritePrivateProfileStringA;
@@ -53,6 +55,8 @@ private slots:
     void batch_reachesDiskOnlyOnCommit();
     void batch_failedCommit_keepsOldFile();
     void directoryInPlaceOfFile_readsNothingAndRefusesWrites();
+    void readError_saysWhyTheFileCouldNotBeRead_data();
+    void readError_saysWhyTheFileCouldNotBeRead();
 
 private:
     QTemporaryDir dir_;
@@ -209,8 +213,8 @@ void tst_PrivateProfile::write_data()
         << QByteArray("[s]\nk=v") << QByteArray("s") << QByteArray("j") << QByteArray("w") << 1
         << QByteArray("[s]\nk=v\nj=w\n");
     QTest::newRow("mixed line ends kept")
-        << QByteArray("[s]\nk=v\r\n") << QByteArray("t") << QByteArray("j") << QByteArray("w")
-        << 1 << QByteArray("[s]\nk=v\r\n\n[t]\nj=w\n");
+        << QByteArray("[s]\nk=v\r\n") << QByteArray("t") << QByteArray("j") << QByteArray("w") << 1
+        << QByteArray("[s]\nk=v\r\n\n[t]\nj=w\n");
     QTest::newRow("value with LF refused")
         << file << QByteArray("one") << QByteArray("a") << QByteArray("x\n[evil]") << 0 << file;
     QTest::newRow("value with CR refused")
@@ -310,6 +314,37 @@ void tst_PrivateProfile::directoryInPlaceOfFile_readsNothingAndRefusesWrites()
     QCOMPARE(get("s", "k", "d", 255, folder).bytes.left(2), QByteArray("d\0", 2));
     QCOMPARE(WritePrivateProfileStringA("s", "k", "v", folder.toLocal8Bit()), 0);
     QVERIFY(QFileInfo(folder).isDir());
+}
+
+void tst_PrivateProfile::readError_saysWhyTheFileCouldNotBeRead_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("error");
+    QTest::newRow("missing") << "missing" << 0;
+    QTest::newRow("readable") << "readable" << 0;
+    QTest::newRow("empty") << "empty" << 0;
+    QTest::newRow("a directory") << "directory" << EISDIR;
+    QTest::newRow("no read permission") << "unreadable" << EACCES;
+}
+
+void tst_PrivateProfile::readError_saysWhyTheFileCouldNotBeRead()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, error);
+    const QString file = dir_.filePath(kind + QStringLiteral(".ini"));
+    if (kind == QStringLiteral("directory")) {
+        QVERIFY(QDir().mkpath(file));
+    } else if (kind != QStringLiteral("missing")) {
+        putFile(file, kind == QStringLiteral("empty") ? QByteArray() : QByteArray("[s]\nk=v\n"));
+    }
+    if (kind == QStringLiteral("unreadable")) {
+        if (::geteuid() == 0)
+            QSKIP("root reads any file; the built program's test covers this as another user");
+        QVERIFY(QFile::setPermissions(file, QFileDevice::WriteOwner));
+    }
+    QCOMPARE(profile::readError(file.toStdString()), error);
+    if (error != 0)
+        QCOMPARE(WritePrivateProfileStringA("s", "k", "new", file.toLocal8Bit()), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_PrivateProfile)
