@@ -91,8 +91,12 @@ public:
     {
         if (connection_)
             xcb_disconnect(connection_);
-        server_.kill();
-        server_.waitForFinished();
+        // Asked, not killed, so that it removes its socket and lock file.
+        server_.terminate();
+        if (!server_.waitForFinished(5000)) {
+            server_.kill();
+            server_.waitForFinished();
+        }
     }
 
 private:

@@ -171,7 +171,35 @@ QVector<std::uint32_t> cWindowStyler::property(std::uint32_t window, const char*
 
 QVector<std::uint32_t> cWindowStyler::clientList()
 {
-    return property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
+    if (property(root_, "_NET_SUPPORTED", XCB_ATOM_ATOM).contains(atom("_NET_CLIENT_LIST")))
+        return property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
+    return framedWindows();
+}
+
+// A window manager without a client list (Weston's, for XWayland) still keeps each top-level
+// window as a child of the root or of a frame that is one.
+QVector<std::uint32_t> cWindowStyler::framedWindows()
+{
+    const auto children = [this](std::uint32_t parent) {
+        return xcb_query_tree(connection_, parent);
+    };
+    const auto collect = [this](xcb_query_tree_cookie_t cookie, QVector<std::uint32_t>& into) {
+        xcb_query_tree_reply_t* reply = xcb_query_tree_reply(connection_, cookie, nullptr);
+        if (!reply)
+            return;
+        const xcb_window_t* windows = xcb_query_tree_children(reply);
+        into.append(
+            QVector<std::uint32_t>(windows, windows + xcb_query_tree_children_length(reply)));
+        std::free(reply);
+    };
+    QVector<std::uint32_t> windows;
+    collect(children(root_), windows);
+    QVector<xcb_query_tree_cookie_t> cookies;
+    for (std::uint32_t window : windows)
+        cookies.append(children(window));
+    for (xcb_query_tree_cookie_t cookie : cookies)
+        collect(cookie, windows);
+    return windows;
 }
 
 std::uint32_t cWindowStyler::activeWindow()

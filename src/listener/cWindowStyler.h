@@ -45,6 +45,7 @@ private:
     // A property of 32-bit items (windows, atoms, numbers); empty when it is missing.
     QVector<std::uint32_t> property(std::uint32_t window, const char* name, std::uint32_t type);
     QVector<std::uint32_t> clientList();
+    QVector<std::uint32_t> framedWindows();
     std::uint32_t activeWindow();
     std::int64_t windowPid(std::uint32_t window);
     void sendToRoot(std::uint32_t window, std::uint32_t type, std::uint32_t d0, std::uint32_t d1,

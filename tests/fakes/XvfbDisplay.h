@@ -30,8 +30,12 @@ public:
 
     ~XvfbDisplay()
     {
-        server_.kill();
-        server_.waitForFinished();
+        // Asked, not killed, so that it removes its socket and lock file.
+        server_.terminate();
+        if (!server_.waitForFinished(5000)) {
+            server_.kill();
+            server_.waitForFinished();
+        }
     }
 
 private:

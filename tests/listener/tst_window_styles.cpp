@@ -1,3 +1,4 @@
+#include "WestonDisplay.h"
 #include "XvfbDisplay.h"
 #include "listener/cShell.h"
 #include "listener/cWindowStyler.h"
@@ -11,6 +12,10 @@
 #include <xcb/xcb.h>
 
 namespace {
+
+// Built twice: for an X server with a full window manager (Xvfb and openbox), and for XWayland
+// under Weston, whose window manager knows less.
+constexpr bool kOnXWayland = KORMIL_ON_XWAYLAND;
 
 // Reads what the window system itself says about windows, as a pager would.
 class XWindows {
@@ -52,13 +57,35 @@ public:
         return values;
     }
 
+    // The managed top-level window of the process: from the client list, or else (Weston) among
+    // the root's children and grandchildren.
     xcb_window_t windowOf(qint64 pid)
     {
-        for (uint32_t window : property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW)) {
-            if (property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL).value(0) == pid)
+        QList<uint32_t> windows = property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
+        if (kOnXWayland) {
+            windows = children(root_);
+            for (uint32_t frame : children(root_))
+                windows += children(frame);
+        }
+        for (uint32_t window : windows) {
+            if (property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL).value(0) == pid &&
+                viewable(window))
                 return window;
         }
         return 0;
+    }
+
+    QList<uint32_t> children(xcb_window_t window)
+    {
+        QList<uint32_t> windows;
+        auto* reply =
+            xcb_query_tree_reply(connection_, xcb_query_tree(connection_, window), nullptr);
+        if (reply) {
+            const xcb_window_t* first = xcb_query_tree_children(reply);
+            windows = QList<uint32_t>(first, first + xcb_query_tree_children_length(reply));
+            free(reply);
+        }
+        return windows;
     }
 
     bool managed(xcb_window_t window)
@@ -120,11 +147,21 @@ private slots:
 private:
     XvfbDisplay server_;
     QProcess windowManager_;
+    WestonDisplay weston_;
     XWindows x_;
 };
 
 void tst_WindowStyles::initTestCase()
 {
+    if (kOnXWayland) {
+        if (!WestonDisplay::available())
+            QSKIP("needs Weston and XWayland (packages weston, xwayland)");
+        QVERIFY(weston_.start());
+        qputenv("DISPLAY", weston_.name().toLocal8Bit());
+        qputenv("QT_QPA_PLATFORM", "xcb"); // for the programs started from here
+        QVERIFY(x_.open());
+        return;
+    }
     const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
     if (!XvfbDisplay::available() || openbox.isEmpty())
         QSKIP("needs Xvfb and openbox (packages xvfb, openbox)");
@@ -148,8 +185,11 @@ void tst_WindowStyles::style_shapesTheStartedWindow_data()
     QTest::addColumn<int>("style");
     QTest::newRow("0 hidden") << 0;
     QTest::newRow("1 normal, focused") << 1;
-    QTest::newRow("2 minimised") << 2;
     QTest::newRow("3 maximised, focused") << 3;
+    // Weston's window manager neither iconifies nor says which window is active.
+    if (kOnXWayland)
+        return;
+    QTest::newRow("2 minimised") << 2;
     QTest::newRow("4 normal, focus kept") << 4;
     QTest::newRow("6 minimised, focus kept") << 6;
 }
@@ -163,7 +203,8 @@ void tst_WindowStyles::style_shapesTheStartedWindow()
     const auto holderPid = cShell().Shell(client + QStringLiteral(" holder"), 1);
     xcb_window_t holder = 0;
     QTRY_VERIFY_WITH_TIMEOUT((holder = x_.windowOf(holderPid)) != 0, 10000);
-    QTRY_COMPARE_WITH_TIMEOUT(x_.active(), holder, 10000);
+    if (!kOnXWayland)
+        QTRY_COMPARE_WITH_TIMEOUT(x_.active(), holder, 10000);
     QTest::qWait(300);
 
     const auto pid = cShell().Shell(client + QStringLiteral(" styled"), std::int16_t(style));
@@ -177,8 +218,9 @@ void tst_WindowStyles::style_shapesTheStartedWindow()
         QTRY_VERIFY_WITH_TIMEOUT((window = x_.windowOf(pid)) == 0, 5000);
         break;
     case 1:
-        QCOMPARE(x_.active(), window);
-        QVERIFY(!minimised);
+        QVERIFY(x_.viewable(window) && !minimised);
+        if (!kOnXWayland)
+            QCOMPARE(x_.active(), window);
         break;
     case 2:
         QVERIFY(minimised);
@@ -186,7 +228,8 @@ void tst_WindowStyles::style_shapesTheStartedWindow()
     case 3:
         QVERIFY(x_.hasState(window, "_NET_WM_STATE_MAXIMIZED_VERT"));
         QVERIFY(x_.hasState(window, "_NET_WM_STATE_MAXIMIZED_HORZ"));
-        QCOMPARE(x_.active(), window);
+        if (!kOnXWayland)
+            QCOMPARE(x_.active(), window);
         break;
     case 4:
         QVERIFY(x_.viewable(window) && !minimised);

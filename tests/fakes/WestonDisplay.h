@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QTest>
+
+// A Wayland compositor of the test's own (Weston, headless) with XWayland, so that X programs
+// run as they do on a Wayland desktop.
+class WestonDisplay {
+public:
+    static bool available()
+    {
+        return !QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty() &&
+               !QStandardPaths::findExecutable(QStringLiteral("Xwayland")).isEmpty();
+    }
+
+    bool start()
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+        compositor_.setProcessEnvironment(environment);
+        compositor_.setProcessChannelMode(QProcess::MergedChannels);
+        compositor_.start(QStandardPaths::findExecutable(QStringLiteral("weston")),
+                          {QStringLiteral("--backend=headless-backend.so"),
+                           QStringLiteral("--xwayland"), QStringLiteral("--socket=kormil-test"),
+                           QStringLiteral("--width=1024"), QStringLiteral("--height=768"),
+                           QStringLiteral("--idle-time=0")});
+        static const QRegularExpression listening(
+            QStringLiteral("xserver listening on display (:\\d+)"));
+        return QTest::qWaitFor(
+                   [&] {
+                       output_ += compositor_.readAll();
+                       const QRegularExpressionMatch found =
+                           listening.match(QString::fromLocal8Bit(output_));
+                       name_ = found.captured(1);
+                       return found.hasMatch() || compositor_.state() == QProcess::NotRunning;
+                   },
+                   15000) &&
+               !name_.isEmpty();
+    }
+
+    // The value of DISPLAY that reaches its X server.
+    const QString& name() const { return name_; }
+
+    ~WestonDisplay()
+    {
+        compositor_.terminate();
+        if (!compositor_.waitForFinished(5000)) {
+            compositor_.kill();
+            compositor_.waitForFinished();
+        }
+    }
+
+private:
+    QTemporaryDir runtime_;
+    QProcess compositor_;
+    QByteArray output_;
+    QString name_;
+};
