@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
@@ -101,5 +102,8 @@ pid_t startDetached(const std::vector<std::string>& arguments)
         errno = error;
         return -1;
     }
+    // The new program waits behind us on this processor otherwise, while we log and repaint;
+    // nothing we still have to do is as urgent as the command the user asked for.
+    sched_yield();
     return started;
 }
