@@ -109,6 +109,14 @@ void frmMain::closeUnattended()
     close();
 }
 
+void frmMain::saveBeforeAbruptExit()
+{
+    if (tableSaved_)
+        return;
+    unattended_ = true;
+    Form_Unload();
+}
+
 void frmMain::closeEvent(QCloseEvent* event)
 {
     Form_Unload();

@@ -48,6 +48,8 @@ public:
     // Closes the window, and so saves the table, for a shutdown that nobody watches (a signal):
     // a failed save is then logged instead of waiting on a message box.
     void closeUnattended();
+    // For an exit that closes no window: saves the table unattended, unless it was saved.
+    void saveBeforeAbruptExit();
 
     // Appends "<short date>@<time> <message>" to lstLog and selects it, once the event loop
     // turns. Past kMaxLogLines the oldest line goes. Each line is echoed to standard error.
@@ -125,5 +127,6 @@ private:
     bool listenAgainPending_ = false;
     bool unattended_ = false;
     bool logSelectionPending_ = false;
+    bool tableSaved_ = false;
     cPatternIndex* patternIndex_;
 };

@@ -90,6 +90,7 @@ void frmMain::Form_Load()
 
 void frmMain::Form_Unload()
 {
+    tableSaved_ = true;
     iniFile_.setSection(kPairsSection);
     profile::Batch save = iniFile_.StartBatch();
     iniFile_.DeleteSection();

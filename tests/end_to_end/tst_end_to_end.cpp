@@ -1,4 +1,5 @@
 #include "RunningKormil.h"
+#include "XvfbDisplay.h"
 
 // The built program, as a user runs it: its settings file beside it, a recogniser on loopback.
 class tst_EndToEnd : public QObject {
@@ -7,6 +8,7 @@ class tst_EndToEnd : public QObject {
 private slots:
     void voiceString_runsThePairedCommand_andClosingSavesTheTable();
     void terminated_whileAMessageBoxWaits_savesAndExits();
+    void displayGone_theTableIsSavedBeforeTheEnd();
     void settingsOutOfReach_areReportedAndLeftAsTheyAre_data();
     void settingsOutOfReach_areReportedAndLeftAsTheyAre();
 };
@@ -48,6 +50,24 @@ void tst_EndToEnd::terminated_whileAMessageBoxWaits_savesAndExits()
     QCOMPARE(fileBytes(kormil.settingsPath()),
              QByteArray("[pairs]\npattern0=zero\ncommand0=true\nfocus0=0\n"
                         "pattern1=one\ncommand1=true\nfocus1=1\n"));
+}
+
+void tst_EndToEnd::displayGone_theTableIsSavedBeforeTheEnd()
+{
+    if (!XvfbDisplay::available())
+        QSKIP("needs Xvfb (package xvfb) for a display that can go away");
+    if (!RunningKormil::portIsFree())
+        QSKIP("TCP port 2011, which the program listens on at start, is in use here");
+    auto display = std::make_unique<XvfbDisplay>();
+    QVERIFY(display->start());
+    RunningKormil kormil;
+    kormil.useDisplay(display->name());
+    QVERIFY(kormil.start("[pairs]\npattern2=kept\ncommand2=true\nfocus2=1\n"));
+    display.reset(); // as at the end of a session, before any signal reaches the program
+    QVERIFY(kormil.process.waitForFinished(15000));
+    // Saved in the table's own numbering: the save really ran.
+    QCOMPARE(fileBytes(kormil.settingsPath()),
+             QByteArray("[pairs]\npattern0=kept\ncommand0=true\nfocus0=1\n"));
 }
 
 void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre_data()
