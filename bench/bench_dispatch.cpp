@@ -266,8 +266,8 @@ int main(int argc, char* argv[])
             std::printf("%-44s %.1f x Kormil's median latency\n", "  socat + sh case takes",
                         b[b.size() / 2] / a[a.size() / 2]);
         }
-        // Nine more rounds on fresh connections make 10,000 dispatches in all; the last one
-        // shows whether a long log (two lines a dispatch) slows dispatch down.
+        // Nine more rounds on fresh connections make 10,000 dispatches in all; the last one, and
+        // strings with pauses after it, show what a long log (two lines a dispatch) costs.
         int dispatched = static_cast<int>(latency.ms.size() + idleBetween.ms.size());
         Latency last;
         for (int round = 0; round < 9; ++round) {
@@ -275,6 +275,10 @@ int main(int argc, char* argv[])
             dispatched += static_cast<int>(last.ms.size());
         }
         print("  Kormil, the last 1,000 of 10,000:", last);
+        const Latency idleAfter =
+            dispatchOnOneConnection(lastPattern(rows), report, kDispatches / 4, 20);
+        dispatched += static_cast<int>(idleAfter.ms.size());
+        print("  the same, idle between strings (20 ms):", idleAfter);
         std::printf("%-44s idle %lld kB, after %d dispatches %lld kB\n", "  resident memory:", idle,
                     dispatched, kormil.residentKilobytes());
     }
