@@ -1,3 +1,5 @@
+#include "loopback_client.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -6,12 +8,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdio>
-#include <ctime>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 
@@ -22,29 +19,6 @@ namespace {
 
 constexpr int kPort = 2011;
 constexpr int kDispatches = 1000;
-
-std::int64_t nowNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
-int connectOnce(int port)
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-        return fd;
-    }
-    ::close(fd);
-    return -1;
-}
 
 int connectWithin(int port, int milliseconds)
 {

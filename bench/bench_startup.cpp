@@ -1,3 +1,5 @@
+#include "loopback_client.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -5,12 +7,8 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 #include <vector>
 #include <xcb/xcb.h>
@@ -23,24 +21,12 @@ constexpr int kPort = 2011;
 constexpr int kRows = 32767;
 constexpr int kRuns = 5;
 
-std::int64_t nowNs()
-{
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return std::int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
 bool accepts(int port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool connected =
-        ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    ::close(fd);
-    return connected;
+    const int fd = connectOnce(port);
+    if (fd >= 0)
+        ::close(fd);
+    return fd >= 0;
 }
 
 // An X server of the benchmark's own, so that the only window mapped on it is Kormil's.
