@@ -17,6 +17,8 @@ private slots:
     // First: once a shutdown has ended the event loops, no later loop would run.
     void sigterm_whileAQuestionWaits_savesAndEndsTheQuestion();
     void sigterm_withThePairEditorOpen_savesAndCloses();
+    void abruptExit_savesATableNotSavedYet_data();
+    void abruptExit_savesATableNotSavedYet();
 };
 
 void tst_Shutdown::sigterm_withThePairEditorOpen_savesAndCloses()
@@ -38,6 +40,37 @@ void tst_Shutdown::sigterm_withThePairEditorOpen_savesAndCloses()
     QVERIFY(!test.window.isVisible());
     QVERIFY(!test.window.pairEditor()->isVisible());
     QCOMPARE(fileBytes(path), QByteArray("[pairs]\npattern0=open mail\ncommand0=mail\nfocus0=1\n"));
+}
+
+void tst_Shutdown::abruptExit_savesATableNotSavedYet_data()
+{
+    QTest::addColumn<bool>("closedBefore");
+    QTest::addColumn<QByteArray>("file");
+    const QByteArray before = "[pairs]\npattern0=old\ncommand0=true\nfocus0=1\n";
+    const QByteArray withNewPair = before + "pattern1=new\ncommand1=true\nfocus1=1\n";
+    QTest::newRow("not saved yet") << false << withNewPair;
+    // The close saved the table; what changed after it is not the user's table.
+    QTest::newRow("saved at close") << true << withNewPair;
+}
+
+void tst_Shutdown::abruptExit_savesATableNotSavedYet()
+{
+    QFETCH(bool, closedBefore);
+    QFETCH(QByteArray, file);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kormil.ini"));
+    putFile(path, "[pairs]\npattern0=old\ncommand0=true\nfocus0=1\n");
+    TestWindow test(path);
+    test.window.Form_Load();
+    test.addPair(QStringLiteral("new"), QStringLiteral("true"), QStringLiteral("1"));
+    if (closedBefore) {
+        test.window.close();
+        test.addPair(QStringLiteral("after the close"), QStringLiteral("true"),
+                     QStringLiteral("1"));
+    }
+    test.window.saveBeforeAbruptExit();
+    QCOMPARE(fileBytes(path), file);
+    QVERIFY(test.messages->shown.isEmpty());
 }
 
 void tst_Shutdown::sigterm_whileAQuestionWaits_savesAndEndsTheQuestion()
