@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EndProcess.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -44,14 +46,7 @@ public:
     // The value of DISPLAY that reaches its X server.
     const QString& name() const { return name_; }
 
-    ~WestonDisplay()
-    {
-        compositor_.terminate();
-        if (!compositor_.waitForFinished(5000)) {
-            compositor_.kill();
-            compositor_.waitForFinished();
-        }
-    }
+    ~WestonDisplay() { endProcess(compositor_); }
 
 private:
     QTemporaryDir runtime_;

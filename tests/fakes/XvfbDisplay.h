@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EndProcess.h"
+
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -28,15 +30,7 @@ public:
     // The value of DISPLAY that reaches this server.
     const QString& name() const { return name_; }
 
-    ~XvfbDisplay()
-    {
-        // Asked, not killed, so that it removes its socket and lock file.
-        server_.terminate();
-        if (!server_.waitForFinished(5000)) {
-            server_.kill();
-            server_.waitForFinished();
-        }
-    }
+    ~XvfbDisplay() { endProcess(server_); }
 
 private:
     static QString xvfb() { return QStringLiteral("Xvfb"); }

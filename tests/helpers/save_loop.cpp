@@ -14,7 +14,7 @@ int main(int argc, char* argv[])
     frmMainSeams seams = frmMainSeams::real();
     seams.settingsPath = QString::fromLocal8Bit(argv[1]);
     frmMain window(seams);
-    window.txtPort->setText(QStringLiteral("0"));  // never wait on a busy port's message box
+    window.txtPort->setText(QStringLiteral("0")); // never wait on a busy port's message box
     window.Form_Load();
     for (bool alpha = false;; alpha = !alpha) {
         for (QListWidget* list : {window.lstPattern, window.lstCommand, window.lstFocus})
