@@ -15,12 +15,12 @@ constexpr int kInvalidCall = 5;
 constexpr int kFileNotFound = 53;
 constexpr int kPermissionDenied = 70;
 
-} // namespace
-
-bool cShell::isWindowStyle(std::int16_t windowStyle)
+bool isWindowStyle(std::int16_t windowStyle)
 {
     return (windowStyle >= 0 && windowStyle <= 4) || windowStyle == 6;
 }
+
+} // namespace
 
 std::int64_t cShell::Shell(const QString& commandLine, std::int16_t windowStyle)
 {

@@ -15,6 +15,4 @@ public:
     // cannot be started, the line is empty or unbalanced, or the style is not one of
     // 0, 1, 2, 3, 4, 6.
     virtual std::int64_t Shell(const QString& commandLine, std::int16_t windowStyle);
-
-    static bool isWindowStyle(std::int16_t windowStyle);
 };

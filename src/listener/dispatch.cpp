@@ -53,7 +53,7 @@ void frmMain::RunCommand()
             throw cRaisedError(
                 13, QStringLiteral("window style \"%1\" is no number").arg(selectedText(lstFocus)));
         seams_.shell->Shell(commandLine, static_cast<std::int16_t>(*style));
-        Log(QStringLiteral("Executing: ") + selectedText(lstCommand));
+        Log(QStringLiteral("Executing: ") + commandLine);
     } catch (const cRaisedError& error) {
         Log(QStringLiteral("Could not execute: ") + commandLine + QStringLiteral(" (") +
             error.text + u')');

@@ -11,20 +11,6 @@ namespace {
 constexpr std::uint32_t kValueBufferSize = 255;
 constexpr std::uint32_t kListBufferSize = 8192;
 
-// The argument's 8-bit form for the store, or null for an absent one.
-class NativeText {
-public:
-    explicit NativeText(const cIniFile::OptionalText& text)
-        : present_(text.has_value()), bytes_(text ? text->toLocal8Bit() : QByteArray())
-    {
-    }
-    const char* get() const { return present_ ? bytes_.constData() : nullptr; }
-
-private:
-    bool present_;
-    QByteArray bytes_;
-};
-
 QString readThroughBuffer(const char* section, const char* key, const char* defaultText,
                           const char* path, std::uint32_t bufferSize, bool* wasCut = nullptr)
 {
@@ -70,7 +56,7 @@ void cIniFile::setValue(const OptionalText& sValue)
     if (cleaned)
         cleaned->remove(QChar(u'\0'));
     lastReturnCode_ = profile::WritePrivateProfileStringA(
-        section_.native(), key_.native(), NativeText(cleaned).get(), path_.native());
+        section_.native(), key_.native(), NativeField(cleaned).native(), path_.native());
 }
 
 void cIniFile::DeleteKey()
@@ -101,7 +87,7 @@ void cIniFile::setINISection(const OptionalText& sSection)
 {
     // With the key absent the store removes the whole section and ignores the value.
     lastReturnCode_ = profile::WritePrivateProfileStringA(
-        section_.native(), nullptr, NativeText(sSection).get(), path_.native());
+        section_.native(), nullptr, NativeField(sSection).native(), path_.native());
 }
 
 QString cIniFile::Sections() const

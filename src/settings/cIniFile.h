@@ -83,9 +83,12 @@ public:
     static std::int32_t CLngDefault(const QString& sString, std::int32_t lDefault = 0);
 
 private:
-    // A field with its 8-bit form for the store, converted once when the field is set.
+    // A text with its 8-bit form for the store (null for an absent one), converted once when
+    // the text is set.
     class NativeField {
     public:
+        NativeField() = default;
+        explicit NativeField(const OptionalText& text) { *this = text; }
         NativeField& operator=(const OptionalText& text)
         {
             text_ = text;
