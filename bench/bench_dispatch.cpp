@@ -13,12 +13,19 @@
 #include <vector>
 
 // Measures the whole path of a voice command on the built program: from a client's send() to
-// the first instruction of the started command, and compares it with a socat and shell `case`
-// dispatcher serving the same table.
+// the first instruction of the started command. A minimal C dispatcher serving the same table
+// runs beside it, and the two are measured in turns in the same run, so that whatever else the
+// machine is doing weighs on both alike. A socat and shell `case` dispatcher is measured too.
 namespace {
 
 constexpr int kPort = 2011;
+constexpr int kSocatPort = 2012;
+constexpr int kReferencePort = 2013;
 constexpr int kDispatches = 1000;
+constexpr int kIdleDispatches = kDispatches / 4;
+constexpr int kIdlePauseMs = 20;
+// Back-to-back strings go to one dispatcher in blocks this long, then to the other.
+constexpr int kBlock = 100;
 
 int connectWithin(int port, int milliseconds)
 {
@@ -31,36 +38,65 @@ int connectWithin(int port, int milliseconds)
     return -1;
 }
 
-// Waits for the probe's n-th report and returns it.
-std::int64_t waitForReport(const QString& path, int n)
-{
-    for (const std::int64_t end = nowNs() + 10'000'000'000; nowNs() < end;) {
-        QFile report(path);
-        if (report.open(QIODevice::ReadOnly)) {
-            const QList<QByteArray> lines = report.readAll().split('\n');
-            if (lines.size() > n)
-                return lines.at(n - 1).toLongLong();
+// The file the probe appends its clock reading to, one line each time a dispatcher starts it.
+class ProbeReport {
+public:
+    explicit ProbeReport(QString path) : path_(std::move(path)) { QFile::remove(path_); }
+    const QString& path() const { return path_; }
+
+    // The next reading, or -1 when none comes within ten seconds.
+    std::int64_t next()
+    {
+        for (const std::int64_t end = nowNs() + 10'000'000'000; nowNs() < end;) {
+            QFile report(path_);
+            if (report.open(QIODevice::ReadOnly) && report.seek(read_)) {
+                const QByteArray tail = report.readAll();
+                const qsizetype lineEnd = tail.indexOf('\n');
+                if (lineEnd >= 0) {
+                    read_ += lineEnd + 1;
+                    return tail.left(lineEnd).toLongLong();
+                }
+            }
+            QThread::usleep(200);
         }
-        QThread::usleep(500);
+        return -1;
     }
-    return -1;
-}
+
+private:
+    QString path_;
+    qint64 read_ = 0;
+};
 
 struct Latency {
     std::vector<double> ms;
     double seconds = 0;
+
+    double at(double quantile) const
+    {
+        std::vector<double> sorted = ms;
+        std::sort(sorted.begin(), sorted.end());
+        return sorted[std::size_t(quantile * double(sorted.size() - 1))];
+    }
 };
 
-void print(const char* what, Latency latency)
+void print(const char* what, const Latency& latency)
 {
-    std::sort(latency.ms.begin(), latency.ms.end());
     if (latency.ms.empty()) {
-        std::printf("%-44s no dispatch measured\n", what);
+        std::printf("  %-22s no dispatch measured\n", what);
         return;
     }
-    const auto at = [&](double q) { return latency.ms[std::size_t(q * (latency.ms.size() - 1))]; };
-    std::printf("%-44s p50 %6.2f ms  p99 %6.2f ms  max %7.2f ms  %6.0f dispatches/s\n", what,
-                at(0.5), at(0.99), latency.ms.back(), latency.ms.size() / latency.seconds);
+    std::printf("  %-22s p50 %6.3f ms  p99 %6.3f ms  max %7.2f ms  %6.0f dispatches/s\n", what,
+                latency.at(0.5), latency.at(0.99), latency.at(1.0),
+                double(latency.ms.size()) / latency.seconds);
+}
+
+void printRatio(const Latency& kormil, const Latency& reference)
+{
+    if (kormil.ms.empty() || reference.ms.empty())
+        return;
+    std::printf("  %-22s p50 %6.2f x   p99 %6.2f x\n",
+                "Kormil / C reference:", kormil.at(0.5) / reference.at(0.5),
+                kormil.at(0.99) / reference.at(0.99));
 }
 
 QByteArray table(int rows, const QString& probe, const QString& report)
@@ -81,35 +117,44 @@ QByteArray lastPattern(int rows)
     return "say number " + QByteArray::number(rows - 1);
 }
 
-struct Kormil {
+// Kormil with the table in its settings file, and the C reference reading the same file.
+struct Dispatchers {
     QTemporaryDir dir;
-    QProcess process;
+    QProcess kormil;
+    QProcess reference;
 
     bool start(int rows, const QString& probe, const QString& report)
     {
         const QString program = dir.filePath(QStringLiteral("kormil"));
         QFile::copy(QStringLiteral(KORMIL_EXECUTABLE), program);
-        QFile ini(dir.filePath(QStringLiteral("kormil.ini")));
+        const QString settings = dir.filePath(QStringLiteral("kormil.ini"));
+        QFile ini(settings);
         if (!ini.open(QIODevice::WriteOnly))
             return false;
         ini.write(table(rows, probe, report));
         ini.close();
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-        process.setProcessEnvironment(environment);
-        process.setStandardErrorFile(QProcess::nullDevice());
-        process.start(program, {});
-        const int fd = connectWithin(kPort, 10000);
-        if (fd < 0)
+        kormil.setProcessEnvironment(environment);
+        kormil.setStandardErrorFile(QProcess::nullDevice());
+        kormil.start(program, {});
+        reference.start(QStringLiteral(REFERENCE_EXECUTABLE),
+                        {settings, QString::number(kReferencePort)});
+        const int toKormil = connectWithin(kPort, 10000);
+        const int toReference = connectWithin(kReferencePort, 10000);
+        for (int fd : {toKormil, toReference}) {
+            if (fd >= 0)
+                ::close(fd);
+        }
+        if (toKormil < 0 || toReference < 0)
             return false;
-        ::close(fd); // the watchdog listens again within a second
-        QThread::msleep(1100);
+        QThread::msleep(1100); // Kormil's watchdog listens again within a second
         return true;
     }
 
     qint64 residentKilobytes() const
     {
-        QFile status(QStringLiteral("/proc/%1/status").arg(process.processId()));
+        QFile status(QStringLiteral("/proc/%1/status").arg(kormil.processId()));
         status.open(QIODevice::ReadOnly);
         for (const QByteArray& line : status.readAll().split('\n')) {
             if (line.startsWith("VmRSS:"))
@@ -118,63 +163,69 @@ struct Kormil {
         return -1;
     }
 
-    ~Kormil()
+    ~Dispatchers()
     {
-        process.terminate();
-        process.waitForFinished(10000);
+        for (QProcess* process : {&kormil, &reference}) {
+            process->terminate();
+            process->waitForFinished(10000);
+        }
     }
 };
 
-// With a pause before each send, the program is idle when the text arrives, as it is between
-// spoken commands.
-Latency dispatchOnOneConnection(const QByteArray& text, const QString& report, int count,
-                                int pauseMs = 0)
-{
-    Latency latency;
-    QFile::remove(report);
-    const int fd = connectWithin(kPort, 5000);
-    if (fd < 0)
-        return latency;
-    const std::int64_t begin = nowNs();
-    for (int i = 1; i <= count; ++i) {
-        QThread::msleep(static_cast<unsigned long>(pauseMs));
-        const std::int64_t sent = nowNs();
-        if (::send(fd, text.constData(), static_cast<std::size_t>(text.size()), 0) != text.size())
-            break;
-        const std::int64_t started = waitForReport(report, i);
-        if (started < 0)
-            break;
-        latency.ms.push_back((started - sent) / 1e6);
+// One open connection to a dispatcher, and the latencies measured on it.
+class Connection {
+public:
+    explicit Connection(int port) : fd_(connectWithin(port, 5000)) {}
+    ~Connection()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
     }
-    latency.seconds = (nowNs() - begin) / 1e9;
-    ::close(fd);
-    return latency;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    // Sends the text count times, each after the pause, and waits each time for the probe.
+    bool dispatch(const QByteArray& text, ProbeReport& report, int count, int pauseMs = 0)
+    {
+        const std::int64_t begin = nowNs();
+        bool ok = fd_ >= 0;
+        for (int i = 0; ok && i < count; ++i) {
+            QThread::msleep(static_cast<unsigned long>(pauseMs));
+            const std::int64_t sent = nowNs();
+            ok = ::send(fd_, text.constData(), static_cast<std::size_t>(text.size()), 0) ==
+                 text.size();
+            const std::int64_t started = ok ? report.next() : -1;
+            ok = started >= 0;
+            if (ok)
+                latency.ms.push_back(double(started - sent) / 1e6);
+        }
+        latency.seconds += double(nowNs() - begin) / 1e9;
+        return ok;
+    }
+
+    Latency latency;
+
+private:
+    int fd_;
+};
+
+// Kormil and the reference in turns, each on a connection of its own, `count` strings each.
+void interleaved(const QByteArray& text, ProbeReport& report, int count, int block, int pauseMs,
+                 Latency& kormil, Latency& reference)
+{
+    Connection toKormil(kPort);
+    Connection toReference(kReferencePort);
+    for (int done = 0; done < count; done += block) {
+        const int n = std::min(block, count - done);
+        if (!toKormil.dispatch(text, report, n, pauseMs) ||
+            !toReference.dispatch(text, report, n, pauseMs))
+            break;
+    }
+    kormil = toKormil.latency;
+    reference = toReference.latency;
 }
 
-Latency dispatchOneConnectionEach(const QByteArray& text, const QString& report, int port,
-                                  int count)
-{
-    Latency latency;
-    QFile::remove(report);
-    const std::int64_t begin = nowNs();
-    for (int i = 1; i <= count; ++i) {
-        const int fd = connectWithin(port, 5000);
-        if (fd < 0)
-            break;
-        const std::int64_t sent = nowNs();
-        ::send(fd, text.constData(), static_cast<std::size_t>(text.size()), 0);
-        ::shutdown(fd, SHUT_WR);
-        const std::int64_t started = waitForReport(report, i);
-        ::close(fd);
-        if (started < 0)
-            break;
-        latency.ms.push_back((started - sent) / 1e6);
-    }
-    latency.seconds = (nowNs() - begin) / 1e9;
-    return latency;
-}
-
-Latency socatDispatcher(int rows, const QString& probe, const QString& report, int count)
+Latency socatDispatcher(int rows, const QString& probe, ProbeReport& report, int count)
 {
     const QString socat = QStandardPaths::findExecutable(QStringLiteral("socat"));
     if (socat.isEmpty())
@@ -185,20 +236,56 @@ Latency socatDispatcher(int rows, const QString& probe, const QString& report, i
     file.open(QIODevice::WriteOnly);
     file.write("text=$(cat)\ncase \"$text\" in\n");
     for (int i = 0; i < rows; ++i) {
-        const QByteArray command = i == rows - 1 ? (probe + u' ' + report).toLocal8Bit() : "true";
+        const QByteArray command =
+            i == rows - 1 ? (probe + u' ' + report.path()).toLocal8Bit() : "true";
         file.write("  'say number " + QByteArray::number(i) + "') exec " + command + " ;;\n");
     }
     file.write("esac\n");
     file.close();
-    constexpr int kSocatPort = 2012;
     QProcess server;
     server.start(socat, {QStringLiteral("TCP-LISTEN:%1,reuseaddr,fork").arg(kSocatPort),
                          QStringLiteral("SYSTEM:sh %1").arg(script)});
     server.waitForStarted();
-    Latency latency = dispatchOneConnectionEach(lastPattern(rows), report, kSocatPort, count);
+    const QByteArray text = lastPattern(rows);
+    Latency latency;
+    const std::int64_t begin = nowNs();
+    for (int i = 0; i < count; ++i) {
+        const int fd = connectWithin(kSocatPort, 5000);
+        if (fd < 0)
+            break;
+        const std::int64_t sent = nowNs();
+        ::send(fd, text.constData(), static_cast<std::size_t>(text.size()), 0);
+        ::shutdown(fd, SHUT_WR);
+        const std::int64_t started = report.next();
+        ::close(fd);
+        if (started < 0)
+            break;
+        latency.ms.push_back(double(started - sent) / 1e6);
+    }
+    latency.seconds = double(nowNs() - begin) / 1e9;
     server.kill();
     server.waitForFinished();
     return latency;
+}
+
+// Back to back in blocks, then with pauses, printing both dispatchers and their ratio.
+int compare(const char* title, const QByteArray& text, ProbeReport& report)
+{
+    Latency kormil, reference;
+    std::printf("%s, back to back (%d strings each, in turns of %d):\n", title, kDispatches,
+                kBlock);
+    interleaved(text, report, kDispatches, kBlock, 0, kormil, reference);
+    print("Kormil:", kormil);
+    print("C reference:", reference);
+    printRatio(kormil, reference);
+    const int dispatched = int(kormil.ms.size());
+    std::printf("%s, idle between strings (%d strings each, %d ms pauses, in turns):\n", title,
+                kIdleDispatches, kIdlePauseMs);
+    interleaved(text, report, kIdleDispatches, 1, kIdlePauseMs, kormil, reference);
+    print("Kormil:", kormil);
+    print("C reference:", reference);
+    printRatio(kormil, reference);
+    return dispatched + int(kormil.ms.size());
 }
 
 } // namespace
@@ -208,53 +295,43 @@ int main(int argc, char* argv[])
     QCoreApplication app(argc, argv);
     const QString probe = QStringLiteral(PROBE_EXECUTABLE);
     QTemporaryDir scratch;
-    const QString report = scratch.filePath(QStringLiteral("report"));
-    {
-        QThread::msleep(0);
-        const int busy = connectOnce(kPort);
+    for (int port : {kPort, kReferencePort}) {
+        const int busy = connectOnce(port);
         if (busy >= 0) {
             ::close(busy);
-            std::printf("TCP port 2011 is in use here; the dispatch benchmark needs it.\n");
+            std::printf("TCP port %d is in use here; the dispatch benchmark needs it.\n", port);
             return 0;
         }
     }
 
     for (int rows : {10, 10000}) {
-        Kormil kormil;
-        if (!kormil.start(rows, probe, report)) {
-            std::printf("Kormil did not start listening\n");
+        ProbeReport report(scratch.filePath(QStringLiteral("report%1").arg(rows)));
+        Dispatchers dispatchers;
+        if (!dispatchers.start(rows, probe, report.path())) {
+            std::printf("Kormil or the C reference did not start listening\n");
             return 1;
         }
-        const qint64 idle = kormil.residentKilobytes();
-        const Latency latency = dispatchOnOneConnection(lastPattern(rows), report, kDispatches);
-        print(qPrintable(QStringLiteral("Kormil, %1 pairs, one connection:").arg(rows)), latency);
-        const Latency idleBetween =
-            dispatchOnOneConnection(lastPattern(rows), report, kDispatches / 4, 20);
-        print("  the same, idle between strings (20 ms):", idleBetween);
+        const qint64 idle = dispatchers.residentKilobytes();
+        const QByteArray text = lastPattern(rows);
+        const QByteArray title = QByteArray::number(rows) + " pairs";
+        int dispatched = compare(title.constData(), text, report);
+
         const Latency shell = socatDispatcher(rows, probe, report, kDispatches / 10);
-        print(qPrintable(QStringLiteral("socat + sh case, %1 pairs:").arg(rows)), shell);
-        if (!latency.ms.empty() && !shell.ms.empty()) {
-            std::vector<double> a = latency.ms, b = shell.ms;
-            std::nth_element(a.begin(), a.begin() + a.size() / 2, a.end());
-            std::nth_element(b.begin(), b.begin() + b.size() / 2, b.end());
-            std::printf("%-44s %.1f x Kormil's median latency\n", "  socat + sh case takes",
-                        b[b.size() / 2] / a[a.size() / 2]);
+        std::printf("%s, socat + sh case (%d strings, a connection each):\n", title.constData(),
+                    kDispatches / 10);
+        print("socat + sh case:", shell);
+
+        // Eight more rounds on fresh connections make 9,250 dispatches; then the comparison
+        // again shows what a long log (two lines a dispatch) costs.
+        for (int round = 0; round < 8; ++round) {
+            Connection toKormil(kPort);
+            toKormil.dispatch(text, report, kDispatches);
+            dispatched += int(toKormil.latency.ms.size());
         }
-        // Nine more rounds on fresh connections make 10,000 dispatches in all; the last one, and
-        // strings with pauses after it, show what a long log (two lines a dispatch) costs.
-        int dispatched = static_cast<int>(latency.ms.size() + idleBetween.ms.size());
-        Latency last;
-        for (int round = 0; round < 9; ++round) {
-            last = dispatchOnOneConnection(lastPattern(rows), report, kDispatches);
-            dispatched += static_cast<int>(last.ms.size());
-        }
-        print("  Kormil, the last 1,000 of 10,000:", last);
-        const Latency idleAfter =
-            dispatchOnOneConnection(lastPattern(rows), report, kDispatches / 4, 20);
-        dispatched += static_cast<int>(idleAfter.ms.size());
-        print("  the same, idle between strings (20 ms):", idleAfter);
-        std::printf("%-44s idle %lld kB, after %d dispatches %lld kB\n", "  resident memory:", idle,
-                    dispatched, kormil.residentKilobytes());
+        const QByteArray after = title + " after " + QByteArray::number(dispatched) + " dispatches";
+        dispatched += compare(after.constData(), text, report);
+        std::printf("%s: Kormil's resident memory idle %lld kB, after %d dispatches %lld kB\n",
+                    title.constData(), idle, dispatched, dispatchers.residentKilobytes());
     }
     return 0;
 }
