@@ -1,6 +1,6 @@
 // Splits arbitrary command lines; whatever splits must split the same again once every word is
 // put back in single quotes.
-#include "listener/command_line.h"
+#include "launcher/command_line.h"
 
 #include <cstdlib>
 #include <string>

@@ -1,6 +1,6 @@
 // Converts arbitrary text to a rounded integer; a result must lie in range, and a plain integer
 // must come out as the standard library reads it.
-#include "settings/number_text.h"
+#include "runtime/number_text.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "cWinsock.h"
 
-#include "settings/cRaisedError.h"
+#include "runtime/cRaisedError.h"
 
 #include <QNetworkInterface>
 #include <QTcpServer>

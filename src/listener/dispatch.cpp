@@ -1,10 +1,10 @@
 #include "cPatternIndex.h"
-#include "cShell.h"
 #include "cWinsock.h"
+#include "launcher/cShell.h"
 #include "main_window/frmMain.h"
 #include "main_window/list_selection.h"
-#include "settings/cRaisedError.h"
-#include "settings/number_text.h"
+#include "runtime/cRaisedError.h"
+#include "runtime/number_text.h"
 
 #include <QListWidget>
 #include <limits>

@@ -1,8 +1,8 @@
 #include "cWinsock.h"
 #include "main_window/cMessageBox.h"
 #include "main_window/frmMain.h"
-#include "settings/cRaisedError.h"
-#include "settings/number_text.h"
+#include "runtime/cRaisedError.h"
+#include "runtime/number_text.h"
 
 #include <QLineEdit>
 #include <QPushButton>

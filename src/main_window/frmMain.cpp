@@ -2,8 +2,8 @@
 
 #include "cClock.h"
 #include "cMessageBox.h"
+#include "launcher/cShell.h"
 #include "listener/cPatternIndex.h"
-#include "listener/cShell.h"
 #include "listener/cWinsock.h"
 #include "pair_editor/frmAddEdit.h"
 #include "twips.h"

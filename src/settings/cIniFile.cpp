@@ -1,6 +1,6 @@
 #include "cIniFile.h"
 
-#include "number_text.h"
+#include "runtime/number_text.h"
 
 #include <QByteArray>
 #include <limits>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cRaisedError.h"
+#include "runtime/cRaisedError.h"
 
 #include <cstdint>
 

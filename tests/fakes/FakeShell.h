@@ -1,7 +1,7 @@
 #pragma once
 
-#include "listener/cShell.h"
-#include "settings/cRaisedError.h"
+#include "launcher/cShell.h"
+#include "runtime/cRaisedError.h"
 
 #include <QList>
 #include <optional>

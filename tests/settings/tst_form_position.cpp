@@ -1,7 +1,7 @@
 #include "FakeWindow.h"
 #include "TestFiles.h"
+#include "main_window/cWidgetWindow.h"
 #include "settings/cIniFile.h"
-#include "settings/cWidgetWindow.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cPlaceableWindow.h"
+#include "settings/cPlaceableWindow.h"
 
 class QWidget;
 

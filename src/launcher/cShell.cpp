@@ -4,7 +4,7 @@
 #include "cWindowStyler.h"
 #include "command_line.h"
 #include "detached_process.h"
-#include "settings/cRaisedError.h"
+#include "runtime/cRaisedError.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,7 +1,7 @@
 #include "TestFiles.h"
-#include "listener/cShell.h"
-#include "listener/command_line.h"
-#include "settings/cRaisedError.h"
+#include "launcher/cShell.h"
+#include "launcher/command_line.h"
+#include "runtime/cRaisedError.h"
 
 #include <QDir>
 #include <QFile>

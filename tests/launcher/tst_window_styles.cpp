@@ -1,7 +1,7 @@
 #include "WestonDisplay.h"
 #include "XvfbDisplay.h"
-#include "listener/cShell.h"
-#include "listener/cWindowStyler.h"
+#include "launcher/cShell.h"
+#include "launcher/cWindowStyler.h"
 
 #include <QDir>
 #include <QFile>
