@@ -1,5 +1,6 @@
 #include "cClock.h"
 #include "frmMain.h"
+#include "terminal_text.h"
 
 #include <QListWidget>
 #include <QLocale>
@@ -24,10 +25,11 @@ QString timeWithSeconds(const QLocale& locale, const QTime& time)
 }
 
 // A terminal or a journal may read the log too; a pipe that nobody drains must never make the
-// program stop listening, so a line that cannot be written at once is left out there.
+// program stop listening, so a line that cannot be written at once is left out there. Voice
+// strings are the peer's text: raw, they could forge lines or drive the terminal.
 void echoToStandardError(const QString& line)
 {
-    QByteArray echo = line.toLocal8Bit().left(PIPE_BUF - 1) + '\n';
+    QByteArray echo = terminalSafe(line).toLocal8Bit().left(PIPE_BUF - 1) + '\n';
     pollfd standardError{STDERR_FILENO, POLLOUT, 0};
     if (::poll(&standardError, 1, 0) == 1 && (standardError.revents & POLLOUT)) {
         [[maybe_unused]] const ssize_t written =

@@ -3,7 +3,28 @@
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
+#include <QTemporaryFile>
 #include <QTest>
+#include <unistd.h>
+
+namespace {
+
+// What the program writes to its standard error while `write` runs.
+template <typename Write> QByteArray standardErrorOf(Write write)
+{
+    QTemporaryFile file;
+    if (!file.open())
+        return "cannot redirect";
+    const int saved = ::dup(STDERR_FILENO);
+    ::dup2(file.handle(), STDERR_FILENO);
+    write();
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    file.seek(0);
+    return file.readAll();
+}
+
+} // namespace
 
 class tst_ActivityLog : public QObject {
     Q_OBJECT
@@ -13,6 +34,8 @@ private slots:
     void line_isDateAtTimeSpaceMessage_data();
     void line_isDateAtTimeSpaceMessage();
     void line_followsTheLocalesFormats();
+    void standardError_showsControlCharactersAsEscapes_data();
+    void standardError_showsControlCharactersAsEscapes();
     void newestLine_isAlwaysSelected();
     void newestLine_isScrolledIntoViewOfAShownWindow();
     void clearLog_leavesOnlyItsOwnLine();
@@ -48,6 +71,35 @@ void tst_ActivityLog::line_followsTheLocalesFormats()
     test.clock->time = QTime(21, 4, 3);
     test.window.Log(QStringLiteral("x"));
     QCOMPARE(test.window.lstLog->item(0)->text(), QStringLiteral("31.01.05@21:04:03 x"));
+}
+
+void tst_ActivityLog::standardError_showsControlCharactersAsEscapes_data()
+{
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("echo");
+    QTest::newRow("forged line") << QStringLiteral("a\n8 Dec 2026@19:00:00 Executing: rm -rf ~\r")
+                                 << QByteArray("a\\n8 Dec 2026@19:00:00 Executing: rm -rf ~\\r");
+    QTest::newRow("terminal title")
+        << QStringLiteral("\x1b]0;owned\x07") << QByteArray("\\x1b]0;owned\\x07");
+    QTest::newRow("tab, NUL, DEL") << QStringLiteral("\tx") + QChar(0) + QStringLiteral("y\x7f")
+                                   << QByteArray("\\tx\\x00y\\x7f");
+    QTest::newRow("C1 control sequence introducer")
+        << QChar(0x9b) + QStringLiteral("2J") << QByteArray("\\x9b2J");
+    QTest::newRow("right-to-left override and isolate")
+        << QStringLiteral("txt.\u202eexe\u2067") << QByteArray("txt.\\u202eexe\\u2067");
+    QTest::newRow("printable text kept") << QStringLiteral("\u00e9t\u00e9 \u4e2d \\n <b>%1")
+                                         << QByteArray("\xc3\xa9t\xc3\xa9 \xe4\xb8\xad \\n <b>%1");
+}
+
+void tst_ActivityLog::standardError_showsControlCharactersAsEscapes()
+{
+    QFETCH(QString, message);
+    QFETCH(QByteArray, echo);
+    TestWindow test(QString{});
+    const QByteArray written = standardErrorOf([&] { test.window.Log(message); });
+    QCOMPARE(written, "31/01/2005@09:05:07 " + echo + '\n');
+    QCOMPARE(TestWindow::rows(test.window.lstLog),
+             QStringList{QStringLiteral("31/01/2005@09:05:07 ") + message});
 }
 
 void tst_ActivityLog::newestLine_isAlwaysSelected()
