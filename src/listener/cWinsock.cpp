@@ -63,6 +63,12 @@ void cWinsock::Listen()
         throw cRaisedError(inUse ? kAddressInUse : kCannotListen, reason);
     }
     connect(server, &QTcpServer::newConnection, this, &cWinsock::takePendingConnections);
+    // After a failed accept (descriptors or memory ran out, a peer reset first) the server
+    // accepts nothing more; only listening afresh brings it back.
+    connect(server, &QTcpServer::acceptError, this, [this, server] {
+        if (server_ == server)
+            state_ = sckError;
+    });
     server_ = server;
     localPort_ = server->serverPort();
     state_ = sckListening;

@@ -16,6 +16,8 @@ class QTcpSocket;
 // the listening socket is really closed, so the system refuses further peers. Sockets are
 // closed on exec, so started programs never inherit them.
 //
+// A listening socket that can no longer accept reports sckError.
+//
 // Members that the current state does not allow, or that the system refuses, throw cRaisedError.
 class cWinsock : public QObject {
     Q_OBJECT

@@ -5,8 +5,39 @@
 #include <QDir>
 #include <QPushButton>
 #include <QTimer>
+#include <sys/resource.h>
+#include <unistd.h>
+#include <vector>
 
 namespace {
+
+// Leaves the process no free descriptor while it lives, as a system that ran out would.
+class NoFreeDescriptors {
+public:
+    NoFreeDescriptors()
+    {
+        ::getrlimit(RLIMIT_NOFILE, &saved_);
+        int highest = 0;
+        const auto open = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files);
+        for (const QString& name : open)
+            highest = std::max(highest, name.toInt());
+        rlimit lowered = saved_;
+        lowered.rlim_cur = static_cast<rlim_t>(highest) + 1;
+        ::setrlimit(RLIMIT_NOFILE, &lowered);
+        for (int fd = ::dup(STDIN_FILENO); fd >= 0; fd = ::dup(STDIN_FILENO))
+            taken_.push_back(fd);
+    }
+    ~NoFreeDescriptors()
+    {
+        for (const int fd : taken_)
+            ::close(fd);
+        ::setrlimit(RLIMIT_NOFILE, &saved_);
+    }
+
+private:
+    rlimit saved_{};
+    std::vector<int> taken_;
+};
 
 QString lastLine(const frmMain& window)
 {
@@ -42,6 +73,7 @@ private slots:
     void quickReconnect_isRefusedUntilTheNextTick();
     void silentPeer_isLeftAlone();
     void portTakenMeanwhile_isLoggedOnceAndRetried();
+    void failedAccept_isASocketErrorThatTheWatchdogMends();
     void thousandShortConnections_eachServedAfterTheNextTick();
     void localIP_isDottedIPv4();
 };
@@ -248,6 +280,27 @@ void tst_Listener::portTakenMeanwhile_isLoggedOnceAndRetried()
     test.window.tmrWinsock_Timer();
     QCOMPARE(lastLine(test.window), startedLine(test.window, port));
     QCOMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckListening));
+}
+
+void tst_Listener::failedAccept_isASocketErrorThatTheWatchdogMends()
+{
+    TestWindow test(QString{});
+    test.window.cmdListen_Click();
+    const auto port = static_cast<quint16>(test.window.wckTCP->LocalPort());
+    LoopbackPeer waiting; // connected in the system's backlog, not accepted yet
+    QVERIFY(waiting.connectTo(port));
+    {
+        NoFreeDescriptors exhausted;
+        QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckError));
+    }
+    const int lines = test.window.lstLog->count();
+    test.window.tmrWinsock_Timer();
+    QCOMPARE(linesAfter(test.window, lines),
+             (QStringList{"31/01/2005@09:05:07 Restarting (socket state is error)",
+                          startedLine(test.window, port)}));
+    LoopbackPeer next;
+    QVERIFY(next.connectTo(port));
+    QTRY_COMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckConnected));
 }
 
 void tst_Listener::thousandShortConnections_eachServedAfterTheNextTick()
