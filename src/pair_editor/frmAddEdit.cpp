@@ -7,11 +7,13 @@
 
 #include <QButtonGroup>
 #include <QEvent>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QWindow>
 
 namespace {
 
@@ -49,6 +51,10 @@ frmAddEdit::frmAddEdit(frmMain& main, std::shared_ptr<cMessageBox> messageBox)
     }
     connect(cmdSave, &QPushButton::clicked, this, &frmAddEdit::cmdSave_Click);
     connect(cmdCancel, &QPushButton::clicked, this, &frmAddEdit::cmdCancel_Click);
+    connect(qGuiApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* focused) {
+        if (!focused || focused != windowHandle())
+            focusWasOutside_ = !focused;
+    });
 }
 
 void frmAddEdit::buildLayout()
@@ -96,11 +102,16 @@ void frmAddEdit::buildLayout()
 
 bool frmAddEdit::event(QEvent* event)
 {
+    if (event->type() == QEvent::Show)
+        shownAfresh_ = true;
     if (event->type() == QEvent::WindowActivate) {
+        // The user may have gone to another program to copy a command line: coming back from
+        // there is no new visit, and what was typed stays.
         if (returningFromMessage_)
             returningFromMessage_ = false;
-        else
+        else if (shownAfresh_ || !focusWasOutside_)
             Form_Activate();
+        shownAfresh_ = false;
     }
     return QWidget::event(event);
 }

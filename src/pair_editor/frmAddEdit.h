@@ -14,7 +14,9 @@ class frmMain;
 
 // The dialog that adds a pair to frmMain's table or changes the selected one. It is not modal,
 // works directly on frmMain's three lists, and is only hidden by Save and Cancel, so the next
-// opening shows the same window. Every activation starts it afresh from frmMain's state.
+// opening shows the same window. Being shown, or activated from another of the program's
+// windows, starts it afresh from frmMain's state; the focus coming back from another program
+// leaves it as it was.
 class frmAddEdit : public QWidget {
     Q_OBJECT
 
@@ -74,4 +76,7 @@ private:
     EditedPair edited_;
     // Closing our own message box gives the focus back to this window; that is no new visit.
     bool returningFromMessage_ = false;
+    bool shownAfresh_ = false;
+    // No window of this program had the focus before this one got it.
+    bool focusWasOutside_ = false;
 };

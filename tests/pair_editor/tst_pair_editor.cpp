@@ -1,14 +1,34 @@
+#include "EndProcess.h"
 #include "TestWindow.h"
 #include "main_window/list_selection.h"
 #include "pair_editor/frmAddEdit.h"
 
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTest>
+#include <xcb/xcb.h>
 
 namespace {
+
+// Gives a window the X input focus, as a window manager does when the user clicks into it, and
+// tells whether the window has it now.
+bool giveXFocus(xcb_window_t window)
+{
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    xcb_discard_reply(connection,
+                      xcb_set_input_focus_checked(connection, XCB_INPUT_FOCUS_POINTER_ROOT, window,
+                                                  XCB_CURRENT_TIME)
+                          .sequence);
+    xcb_get_input_focus_reply_t* focus =
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    const bool given = focus && focus->focus == window;
+    free(focus);
+    xcb_disconnect(connection);
+    return given;
+}
 
 struct Editing : TestWindow {
     Editing() : TestWindow(QString{})
@@ -70,6 +90,8 @@ private slots:
     void save_refusesWhatCannotBeKept();
     void cancelAndFrameClose_changeNothing();
     void reactivation_startsAfresh();
+    void focusBackFromAnotherProgram_keepsWhatWasTyped_data();
+    void focusBackFromAnotherProgram_keepsWhatWasTyped();
     void edit_afterThePairWasDeleted_changesNothing();
     void edit_afterAVoiceMovedTheSelection_updatesTheEditedPair();
     void duplicatePattern_isAppended();
@@ -313,6 +335,52 @@ void tst_PairEditor::reactivation_startsAfresh()
     test.backToMainAndReturn(editor);
     QCOMPARE(editor->txtString->text(), QStringLiteral("play music"));
     QCOMPARE(test.checkedOptions(editor), QStringList{"optNormFoc"});
+}
+
+void tst_PairEditor::focusBackFromAnotherProgram_keepsWhatWasTyped_data()
+{
+    QTest::addColumn<bool>("edit");
+    QTest::addColumn<QString>("afresh"); // the pattern box after a visit to the main window
+    QTest::newRow("add") << false << QString();
+    QTest::newRow("edit") << true << QStringLiteral("open mail");
+}
+
+void tst_PairEditor::focusBackFromAnotherProgram_keepsWhatWasTyped()
+{
+    QFETCH(bool, edit);
+    QFETCH(QString, afresh);
+    if (QGuiApplication::platformName() != QLatin1String("xcb"))
+        QSKIP("needs an X server with another program on it (tst_pair_editor_xvfb)");
+    QProcess other;
+    other.start(QStringLiteral(X_CLIENT_EXECUTABLE), {QStringLiteral("terminal")});
+    QVERIFY(other.waitForReadyRead(10000));
+    const auto otherWindow = static_cast<xcb_window_t>(other.readLine().trimmed().toULong());
+
+    Editing test;
+    setSelectedRow(test.window.lstPattern, 0);
+    frmAddEdit* editor = test.open(edit ? test.window.cmdEdit : test.window.cmdNew);
+    QVERIFY(editor);
+    editor->txtString->selectAll();
+    QTest::keyClicks(editor->txtString, QStringLiteral("write mail"));
+    editor->txtShell->selectAll();
+    QTest::keyClicks(editor->txtShell, QStringLiteral("thunderbird -compose"));
+    QTest::mouseClick(editor->optMinNoFoc, Qt::LeftButton);
+
+    QTRY_VERIFY(giveXFocus(otherWindow));
+    QTRY_VERIFY(!QGuiApplication::focusWindow());
+    const auto clickInto = [](QWidget* window) {
+        return giveXFocus(static_cast<xcb_window_t>(window->winId())) &&
+               QTest::qWaitForWindowActive(window);
+    };
+    QVERIFY(clickInto(editor));
+    QCOMPARE(editor->txtString->text(), QStringLiteral("write mail"));
+    QCOMPARE(editor->txtShell->text(), QStringLiteral("thunderbird -compose"));
+    QCOMPARE(test.checkedOptions(editor), QStringList{"optMinNoFoc"});
+
+    QVERIFY(clickInto(&test.window));
+    QVERIFY(clickInto(editor));
+    QCOMPARE(editor->txtString->text(), afresh);
+    endProcess(other);
 }
 
 void tst_PairEditor::edit_afterThePairWasDeleted_changesNothing()
