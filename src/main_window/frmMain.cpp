@@ -2,6 +2,8 @@
 
 #include "cClock.h"
 #include "cMessageBox.h"
+#include "cPairTable.h"
+#include "kormil_icon.h"
 #include "launcher/cShell.h"
 #include "listener/cPatternIndex.h"
 #include "listener/cWinsock.h"
@@ -15,6 +17,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 frmMainSeams frmMainSeams::real()
@@ -29,6 +32,7 @@ frmMain::frmMain(frmMainSeams seams, QWidget* parent) : QWidget(parent), seams_(
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kormil"));
+    setWindowIcon(kormilIcon());
     buildLayout();
     connectHandlers();
 }
@@ -69,6 +73,7 @@ void frmMain::buildLayout()
     lstLog = placeControl<QListWidget>(this, "lstLog", {0, 4440, 12255, 1425});
 
     patternIndex_ = new cPatternIndex(lstPattern);
+    pairTable_ = new cPairTable({lstPattern, lstCommand, lstFocus}, this);
     wckTCP = new cWinsock(this);
     wckTCP->setObjectName(QStringLiteral("wckTCP"));
     tmrWinsock = new QTimer(this);
@@ -98,6 +103,11 @@ void frmMain::connectHandlers()
     connect(cmdClear, &QPushButton::clicked, this, &frmMain::cmdClear_Click);
     connect(cmdListen, &QPushButton::clicked, this, &frmMain::cmdListen_Click);
     connect(cmdRun, &QPushButton::clicked, this, &frmMain::cmdRun_Click);
+    // Keys in addition to the buttons, for those who work without a mouse.
+    connect(pairTable_, &cPairTable::editRequested, this, &frmMain::cmdEdit_Click);
+    connect(pairTable_, &cPairTable::deleteRequested, this, &frmMain::cmdDel_Click);
+    connect(new QShortcut(QKeySequence::New, this), &QShortcut::activated, this,
+            &frmMain::cmdNew_Click);
     connect(tmrWinsock, &QTimer::timeout, this, &frmMain::tmrWinsock_Timer);
     connect(wckTCP, &cWinsock::ConnectionRequest, this, &frmMain::wckTCP_ConnectionRequest);
     connect(wckTCP, &cWinsock::DataArrival, this, &frmMain::wckTCP_DataArrival);

@@ -14,6 +14,7 @@ class QPushButton;
 class QTimer;
 class cClock;
 class cMessageBox;
+class cPairTable;
 class cPatternIndex;
 class cShell;
 class cWinsock;
@@ -129,4 +130,5 @@ private:
     bool logSelectionPending_ = false;
     bool tableSaved_ = false;
     cPatternIndex* patternIndex_;
+    cPairTable* pairTable_;
 };

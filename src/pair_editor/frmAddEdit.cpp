@@ -2,6 +2,7 @@
 
 #include "main_window/cMessageBox.h"
 #include "main_window/frmMain.h"
+#include "main_window/kormil_icon.h"
 #include "main_window/list_selection.h"
 #include "main_window/twips.h"
 
@@ -13,6 +14,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QShortcut>
 #include <QWindow>
 
 namespace {
@@ -34,6 +36,7 @@ frmAddEdit::frmAddEdit(frmMain& main, std::shared_ptr<cMessageBox> messageBox)
 {
     setObjectName(QStringLiteral("frmAddEdit"));
     setWindowTitle(QStringLiteral("Add Pair"));
+    setWindowIcon(kormilIcon());
     buildLayout();
 
     const std::pair<QRadioButton*, void (frmAddEdit::*)()> handlers[] = {
@@ -55,6 +58,10 @@ frmAddEdit::frmAddEdit(frmMain& main, std::shared_ptr<cMessageBox> messageBox)
         if (!focused || focused != windowHandle())
             focusWasOutside_ = !focused;
     });
+    for (QLineEdit* box : {txtString, txtShell})
+        connect(box, &QLineEdit::returnPressed, this, &frmAddEdit::cmdSave_Click);
+    connect(new QShortcut(Qt::Key_Escape, this), &QShortcut::activated, this,
+            &frmAddEdit::cmdCancel_Click);
 }
 
 void frmAddEdit::buildLayout()
@@ -202,6 +209,8 @@ void frmAddEdit::cmdSave_Click()
         main_.lstPattern->addItem(pattern);
         main_.lstCommand->addItem(command);
         main_.lstFocus->addItem(focus);
+        // The other lists scroll along; the selection stays where it was.
+        main_.lstPattern->scrollToItem(main_.lstPattern->item(main_.lstPattern->count() - 1));
         main_.Log(QStringLiteral("Added voice command [") + pattern +
                   QStringLiteral("] to execute: ") + command);
     } else {

@@ -6,7 +6,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTest>
+#include <QToolTip>
+#include <QWheelEvent>
 
 namespace {
 
@@ -20,6 +23,20 @@ void fillFive(TestWindow& test)
     for (int i = 0; i < 5; ++i)
         test.addPair(QStringLiteral("say %1").arg(i), QStringLiteral("cmd %1").arg(i),
                      QString::number(i));
+}
+
+void fillMany(TestWindow& test, int rows, const QString& longCommand = QString())
+{
+    for (int i = 0; i < rows; ++i)
+        test.addPair(QStringLiteral("say %1").arg(i),
+                     i == 0 && !longCommand.isEmpty() ? longCommand
+                                                      : QStringLiteral("cmd %1").arg(i),
+                     QStringLiteral("1"));
+}
+
+int firstVisibleRow(const QListWidget* list)
+{
+    return list->indexAt(QPoint(2, 2)).row();
 }
 
 QList<int> selections(const frmMain& w)
@@ -44,6 +61,15 @@ private slots:
     void delete_removesTheNamedPairWhenTheSelectionMoves();
     void delete_removesNothingWhenTheNamedPairIsGone();
     void editAndNew_setTheModeAndOpenTheEditor();
+    void pairLists_scrollTogether_data();
+    void pairLists_scrollTogether();
+    void clickBelowTheRows_keepsTheSelection_data();
+    void clickBelowTheRows_keepsTheSelection();
+    void keys_actOnTheSelectedPair_data();
+    void keys_actOnTheSelectedPair();
+    void cutRow_showsItsTextAsTooltip_data();
+    void cutRow_showsItsTextAsTooltip();
+    void windows_haveKormilsIcon();
 };
 
 void tst_MainWindow::layout_followsTheDesign_data()
@@ -255,6 +281,193 @@ void tst_MainWindow::editAndNew_setTheModeAndOpenTheEditor()
     QCOMPARE(test.window.pairEditor(), first);
     QVERIFY(first->isVisible());
     QVERIFY(!first->isModal());
+}
+
+void tst_MainWindow::pairLists_scrollTogether_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("longCommand");
+    QTest::newRow("pattern scroll bar") << "lstPattern"
+                                        << "bar" << false;
+    QTest::newRow("command wheel") << "lstCommand"
+                                   << "wheel" << false;
+    QTest::newRow("keys in the style list") << "lstFocus"
+                                            << "keys" << false;
+    QTest::newRow("command to its end, only it too wide") << "lstCommand"
+                                                          << "end" << true;
+    QTest::newRow("pattern to its end, command too wide") << "lstPattern"
+                                                          << "end" << true;
+}
+
+void tst_MainWindow::pairLists_scrollTogether()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, how);
+    QFETCH(bool, longCommand);
+
+    TestWindow test(QString{});
+    // A list that measures each row gets a horizontal scroll bar for a long one; rows of one
+    // height are cut at the edge instead.
+    test.window.lstCommand->setUniformItemSizes(!longCommand);
+    fillMany(test, 200, longCommand ? QString(400, u'x') : QString());
+    test.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&test.window));
+    if (longCommand)
+        QTRY_VERIFY(test.window.lstCommand->horizontalScrollBar()->maximum() > 0);
+    auto* scrolled = test.window.findChild<QListWidget*>(list);
+    QScrollBar* bar = scrolled->verticalScrollBar();
+    if (how == QLatin1String("bar")) {
+        bar->setValue(45);
+    } else if (how == QLatin1String("wheel")) {
+        const QPointF at = scrolled->viewport()->rect().center();
+        QWheelEvent wheel(at, scrolled->viewport()->mapToGlobal(at), {}, QPoint(0, -120 * 5),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(scrolled->viewport(), &wheel);
+    } else if (how == QLatin1String("keys")) {
+        scrolled->setFocus();
+        setSelectedRow(scrolled, 0);
+        for (int i = 0; i < 60; ++i)
+            QTest::keyClick(scrolled, Qt::Key_Down);
+    } else {
+        bar->setValue(bar->maximum());
+    }
+    QVERIFY(bar->value() > 0);
+    QCOMPARE(test.window.lstPattern->verticalScrollBar()->value(), bar->value());
+    QCOMPARE(test.window.lstCommand->verticalScrollBar()->value(), bar->value());
+    QCOMPARE(firstVisibleRow(test.window.lstPattern), firstVisibleRow(test.window.lstCommand));
+    if (how != QLatin1String("keys"))
+        QCOMPARE(test.window.lstFocus->verticalScrollBar()->value(), bar->value());
+    else // the style list shows a row fewer: the visible lists keep its selected row in view
+        QVERIFY(test.window.lstPattern->viewport()->rect().contains(
+            test.window.lstPattern->visualItemRect(test.window.lstPattern->item(60))));
+}
+
+void tst_MainWindow::clickBelowTheRows_keepsTheSelection_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<bool>("doubleClick");
+    QTest::newRow("pattern, click") << "lstPattern" << false;
+    QTest::newRow("command, double-click") << "lstCommand" << true;
+}
+
+void tst_MainWindow::clickBelowTheRows_keepsTheSelection()
+{
+    QFETCH(QString, list);
+    QFETCH(bool, doubleClick);
+
+    TestWindow test(QString{});
+    fillFive(test);
+    test.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&test.window));
+    auto* clicked = test.window.findChild<QListWidget*>(list);
+    QTest::mouseClick(clicked->viewport(), Qt::LeftButton, {}, centreOfRow(clicked, 2));
+    const QPoint below(10, clicked->viewport()->height() - 5);
+    QVERIFY(!clicked->indexAt(below).isValid());
+    QTest::mouseClick(clicked->viewport(), Qt::LeftButton, {}, below);
+    if (doubleClick)
+        QTest::mouseDClick(clicked->viewport(), Qt::LeftButton, {}, below);
+    QCOMPARE(selections(test.window), (QList<int>{2, 2, 2}));
+    QVERIFY(!test.window.pairEditor());
+    QTest::mouseClick(clicked->viewport(), Qt::LeftButton, {}, centreOfRow(clicked, 4));
+    QCOMPARE(selections(test.window), (QList<int>{4, 4, 4}));
+}
+
+void tst_MainWindow::keys_actOnTheSelectedPair_data()
+{
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<bool>("asked");
+    QTest::addColumn<int>("editor"); // -1 none, 0 add, 1 edit
+    QTest::newRow("Delete in patterns") << "lstPattern"
+                                        << "Delete" << true << -1;
+    QTest::newRow("Return in commands") << "lstCommand"
+                                        << "Return" << false << 1;
+    QTest::newRow("keypad Enter in styles") << "lstFocus"
+                                            << "Enter" << false << 1;
+    QTest::newRow("double-click on a pattern") << "lstPattern"
+                                               << "double-click" << false << 1;
+    QTest::newRow("Ctrl+N") << "lstCommand"
+                            << "Ctrl+N" << false << 0;
+    QTest::newRow("Delete in the log") << "lstLog"
+                                       << "Delete" << false << -1;
+}
+
+void tst_MainWindow::keys_actOnTheSelectedPair()
+{
+    QFETCH(QString, list);
+    QFETCH(QString, input);
+    QFETCH(bool, asked);
+    QFETCH(int, editor);
+
+    TestWindow test(QString{});
+    fillFive(test);
+    test.window.Log(QStringLiteral("a line"));
+    test.window.show();
+    test.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&test.window));
+    setSelectedRow(test.window.lstPattern, 3);
+    test.messages->answer = cMessageBox::Answer::No;
+    auto* target = test.window.findChild<QListWidget*>(list);
+    target->setFocus();
+    if (input == QLatin1String("Delete"))
+        QTest::keyClick(target, Qt::Key_Delete);
+    else if (input == QLatin1String("Return"))
+        QTest::keyClick(target, Qt::Key_Return);
+    else if (input == QLatin1String("Enter"))
+        QTest::keyClick(target, Qt::Key_Enter, Qt::KeypadModifier);
+    else if (input == QLatin1String("Ctrl+N"))
+        QTest::keyClick(target, Qt::Key_N, Qt::ControlModifier);
+    else {
+        // A double-click as the window system sends it: the first click, then the second.
+        QTest::mouseClick(target->viewport(), Qt::LeftButton, {}, centreOfRow(target, 3));
+        QTest::mouseDClick(target->viewport(), Qt::LeftButton, {}, centreOfRow(target, 3));
+    }
+
+    QCOMPARE(test.messages->shown.size(), asked ? 1 : 0);
+    if (asked)
+        QCOMPARE(test.messages->shown[0].title, QStringLiteral("Kormil - say 3"));
+    QCOMPARE(test.window.pairEditor() != nullptr, editor >= 0);
+    if (editor >= 0)
+        QCOMPARE(test.window.bolEdit, editor == 1);
+    QCOMPARE(selections(test.window), (QList<int>{3, 3, 3}));
+}
+
+void tst_MainWindow::cutRow_showsItsTextAsTooltip_data()
+{
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<bool>("shown");
+    QTest::newRow("cut at the edge") << QStringLiteral("xterm -e ") + QString(300, u'y') << true;
+    QTest::newRow("fits") << QStringLiteral("xterm") << false;
+}
+
+void tst_MainWindow::cutRow_showsItsTextAsTooltip()
+{
+    QFETCH(QString, command);
+    QFETCH(bool, shown);
+
+    TestWindow test(QString{});
+    test.addPair(QStringLiteral("short"), QStringLiteral("xterm"), QStringLiteral("1"));
+    test.addPair(QStringLiteral("other"), command, QStringLiteral("1"));
+    test.window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&test.window));
+    QToolTip::hideText();
+    QWidget* viewport = test.window.lstCommand->viewport();
+    const QPoint at = centreOfRow(test.window.lstCommand, 1);
+    QHelpEvent help(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &help);
+    QCOMPARE(QToolTip::isVisible(), shown);
+    if (shown)
+        QCOMPARE(QToolTip::text(), command);
+}
+
+void tst_MainWindow::windows_haveKormilsIcon()
+{
+    TestWindow test(QString{});
+    test.window.cmdNew_Click();
+    for (QWidget* window :
+         {static_cast<QWidget*>(&test.window), static_cast<QWidget*>(test.window.pairEditor())})
+        QVERIFY2(!window->windowIcon().pixmap(32).isNull(), qPrintable(window->objectName()));
 }
 
 QTEST_MAIN(tst_MainWindow)

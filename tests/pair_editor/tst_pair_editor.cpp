@@ -95,6 +95,9 @@ private slots:
     void edit_afterThePairWasDeleted_changesNothing();
     void edit_afterAVoiceMovedTheSelection_updatesTheEditedPair();
     void duplicatePattern_isAppended();
+    void keys_saveAndCancel_data();
+    void keys_saveAndCancel();
+    void add_scrollsTheNewRowIntoView();
 };
 
 void tst_PairEditor::addMode_startsEmptyWithNormalFocus()
@@ -422,6 +425,78 @@ void tst_PairEditor::duplicatePattern_isAppended()
     editor->cmdSave_Click();
     QCOMPARE(TestWindow::rows(test.window.lstPattern),
              (QStringList{"open mail", "play music", "open mail"}));
+}
+
+void tst_PairEditor::keys_saveAndCancel_data()
+{
+    QTest::addColumn<bool>("edit");
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<int>("key");
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QStringList>("commands");
+    QTest::addColumn<QStringList>("messages");
+
+    const QStringList unchanged{"thunderbird", "rhythmbox"};
+    QTest::newRow("add, Return in the pattern box")
+        << false << "txtString" << int(Qt::Key_Return) << "xterm"
+        << QStringList{"thunderbird", "rhythmbox", "xterm"} << QStringList{};
+    QTest::newRow("add, Enter in the command box")
+        << false << "txtShell" << int(Qt::Key_Enter) << "xterm"
+        << QStringList{"thunderbird", "rhythmbox", "xterm"} << QStringList{};
+    QTest::newRow("edit, Return in the command box")
+        << true << "txtShell" << int(Qt::Key_Return) << "xterm"
+        << QStringList{"thunderbird", "xterm"} << QStringList{};
+    QTest::newRow("add, Return with no command is refused")
+        << false << "txtString" << int(Qt::Key_Return) << "" << unchanged
+        << QStringList{"Enter a command to execute"};
+    QTest::newRow("add, Escape") << false << "txtShell" << int(Qt::Key_Escape) << "xterm"
+                                 << unchanged << QStringList{};
+    QTest::newRow("edit, Escape") << true << "txtString" << int(Qt::Key_Escape) << "xterm"
+                                  << unchanged << QStringList{};
+}
+
+void tst_PairEditor::keys_saveAndCancel()
+{
+    QFETCH(bool, edit);
+    QFETCH(QString, box);
+    QFETCH(int, key);
+    QFETCH(QString, command);
+    QFETCH(QStringList, commands);
+    QFETCH(QStringList, messages);
+
+    Editing test;
+    setSelectedRow(test.window.lstPattern, 1);
+    frmAddEdit* editor = test.open(edit ? test.window.cmdEdit : test.window.cmdNew);
+    QVERIFY(editor);
+    editor->txtString->setText(QStringLiteral("say it"));
+    editor->txtShell->setText(command);
+    QTest::keyClick(editor->findChild<QLineEdit*>(box), Qt::Key(key));
+
+    QCOMPARE(TestWindow::rows(test.window.lstCommand), commands);
+    QStringList shown;
+    for (const auto& message : std::as_const(test.messages->shown))
+        shown << message.text;
+    QCOMPARE(shown, messages);
+    QCOMPARE(editor->isVisible(), !messages.isEmpty());
+}
+
+void tst_PairEditor::add_scrollsTheNewRowIntoView()
+{
+    Editing test;
+    for (int i = 0; i < 100; ++i)
+        test.addPair(QStringLiteral("say %1").arg(i), QStringLiteral("cmd %1").arg(i), "1");
+    setSelectedRow(test.window.lstPattern, 0);
+    frmAddEdit* editor = test.open(test.window.cmdNew);
+    QVERIFY(editor);
+    editor->txtString->setText(QStringLiteral("newest"));
+    editor->txtShell->setText(QStringLiteral("xterm"));
+    editor->cmdSave_Click();
+
+    for (QListWidget* list : {test.window.lstPattern, test.window.lstCommand}) {
+        const QRect lastRow = list->visualItemRect(list->item(list->count() - 1));
+        QVERIFY2(list->viewport()->rect().contains(lastRow), qPrintable(list->objectName()));
+    }
+    QCOMPARE(selectedRow(test.window.lstPattern), 0);
 }
 
 QTEST_MAIN(tst_PairEditor)

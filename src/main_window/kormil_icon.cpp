@@ -1,0 +1,6 @@
+#include "kormil_icon.h"
+
+QIcon kormilIcon()
+{
+    return QIcon(QStringLiteral(":/kormil/kormil.svg"));
+}
