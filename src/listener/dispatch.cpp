@@ -3,6 +3,7 @@
 #include "launcher/cShell.h"
 #include "main_window/frmMain.h"
 #include "main_window/list_selection.h"
+#include "near_miss.h"
 #include "runtime/cRaisedError.h"
 #include "runtime/number_text.h"
 
@@ -34,12 +35,24 @@ void frmMain::wckTCP_DataArrival(std::int32_t)
     const int row = patternIndex_->firstRow(voiceString);
     if (row < 0) {
         Log(QStringLiteral("No matching voice string found!"));
+        logNearMiss(voiceString);
         return;
     }
     setSelectedRow(lstPattern, row);
     setSelectedRow(lstCommand, row);
     setSelectedRow(lstFocus, row);
     RunCommand();
+}
+
+void frmMain::logNearMiss(const QString& voiceString)
+{
+    QStringList patterns;
+    patterns.reserve(lstPattern->count());
+    for (int row = 0; row < lstPattern->count(); ++row)
+        patterns << lstPattern->item(row)->text();
+    const QString hint = nearMissHint(patterns, voiceString);
+    if (!hint.isEmpty())
+        Log(hint);
 }
 
 void frmMain::RunCommand()

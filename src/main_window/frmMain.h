@@ -116,6 +116,7 @@ private:
     void connectHandlers();
     void showPairEditor();
     void logStartedListening();
+    void logNearMiss(const QString& voiceString);
     void selectNewestLogLineSoon();
     // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
     // tries again on every later tick until it listens.

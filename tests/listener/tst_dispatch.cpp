@@ -66,13 +66,26 @@ void tst_Dispatch::voiceString_startsTheFirstEqualPattern_data()
     QTest::addColumn<QByteArray>("sent");
     QTest::addColumn<QString>("command"); // empty: nothing started
     QTest::addColumn<int>("style");
+    QTest::addColumn<QString>("hint"); // the near-miss line after a failed match
 
-    QTest::newRow("equal") << QByteArray("open mail") << "thunderbird --compose" << 3;
-    QTest::newRow("second pair") << QByteArray("play music") << "rhythmbox" << 1;
-    QTest::newRow("capital letter") << QByteArray("Open mail") << "" << 0;
-    QTest::newRow("trailing blank") << QByteArray("open mail ") << "" << 0;
-    QTest::newRow("line end") << QByteArray("open mail\n") << "" << 0;
-    QTest::newRow("part of a pattern") << QByteArray("open") << "" << 0;
+    const QString mail = QStringLiteral("Closest pattern: \"open mail\" (differs only in ");
+    QTest::newRow("equal") << QByteArray("open mail") << "thunderbird --compose" << 3 << "";
+    QTest::newRow("second pair") << QByteArray("play music") << "rhythmbox" << 1 << "";
+    QTest::newRow("capital letter")
+        << QByteArray("Open mail") << "" << 0 << mail + "upper and lower case)";
+    QTest::newRow("trailing blank")
+        << QByteArray("open mail ") << "" << 0 << mail + "blanks or line ends at its start or end)";
+    QTest::newRow("line end") << QByteArray("open mail\n") << "" << 0
+                              << mail + "a trailing line end)";
+    QTest::newRow("capitals and line ends")
+        << QByteArray("PLAY MUSIC\r\n") << "" << 0
+        << "Closest pattern: \"play music\" (differs only in upper and lower case and a "
+           "trailing line end)";
+    QTest::newRow("blank before") << QByteArray(" odd style") << "" << 0
+                                  << "Closest pattern: \"odd style\" (differs only in blanks or "
+                                     "line ends at its start or end)";
+    QTest::newRow("part of a pattern") << QByteArray("open") << "" << 0 << "";
+    QTest::newRow("only blanks") << QByteArray(" \n") << "" << 0 << "";
 }
 
 void tst_Dispatch::voiceString_startsTheFirstEqualPattern()
@@ -80,13 +93,17 @@ void tst_Dispatch::voiceString_startsTheFirstEqualPattern()
     QFETCH(QByteArray, sent);
     QFETCH(QString, command);
     QFETCH(int, style);
+    QFETCH(QString, hint);
 
     Serving test;
     QVERIFY(test.connectPeer());
     const QStringList lines = test.dispatch(sent);
     const QString received = QStringLiteral("Received voice string: ") + QString::fromUtf8(sent);
     if (command.isEmpty()) {
-        QCOMPARE(lines, (QStringList{received, "No matching voice string found!"}));
+        QStringList expected{received, "No matching voice string found!"};
+        if (!hint.isEmpty())
+            expected << hint;
+        QCOMPARE(lines, expected);
         QVERIFY(test.shell->started.isEmpty());
     } else {
         QCOMPARE(lines, (QStringList{received, "Executing: " + command}));
