@@ -3,6 +3,7 @@
 #include "listener/cWinsock.h"
 #include "main_window/list_selection.h"
 
+#include <QProcess>
 #include <QPushButton>
 
 namespace {
@@ -59,6 +60,8 @@ private slots:
     void longVoiceString_isCutInTheLogButMatchedWhole();
     void tableEdits_changeWhatMatches();
     void run_startsTheSelectedPair();
+    void sender_waitsWhileAnotherRecogniserIsConnected();
+    void sender_reportsSuccessOnlyForWhatWasRead();
 };
 
 void tst_Dispatch::voiceString_startsTheFirstEqualPattern_data()
@@ -213,6 +216,53 @@ void tst_Dispatch::run_startsTheSelectedPair()
              (QList<FakeShell::Started>{{QStringLiteral("thunderbird --compose"), 3}}));
     QCOMPARE(TestWindow::rows(test.window.lstLog).mid(lines),
              QStringList{"31/01/2005@09:05:07 Executing: thunderbird --compose"});
+}
+
+namespace {
+
+QProcess* startSender(QObject* parent, const Serving& test, const QString& text)
+{
+    auto* sender = new QProcess(parent);
+    sender->start(
+        QStringLiteral(KORMIL_SEND_EXECUTABLE),
+        {"--host", "127.0.0.1", "--port", QString::number(test.window.wckTCP->LocalPort()), text});
+    return sender;
+}
+
+} // namespace
+
+void tst_Dispatch::sender_waitsWhileAnotherRecogniserIsConnected()
+{
+    Serving test;
+    QVERIFY(test.connectPeer());
+    QProcess* sender = startSender(this, test, QStringLiteral("play music"));
+    QVERIFY(sender->waitForStarted());
+    // No sign shows when the sender was first refused; give it time to be.
+    QTest::qWait(300);
+    test.peer.socket.disconnectFromHost();
+    QTRY_COMPARE(test.window.wckTCP->State(), cWinsock::sckClosing);
+    test.window.tmrWinsock_Timer();
+    QTRY_COMPARE(sender->state(), QProcess::NotRunning);
+    QCOMPARE(sender->readAllStandardError(), QByteArray());
+    QCOMPARE(sender->exitCode(), 0);
+    QCOMPARE(test.shell->started.size(), 1);
+}
+
+void tst_Dispatch::sender_reportsSuccessOnlyForWhatWasRead()
+{
+    Serving test;
+    int reported = 0;
+    for (int round = 0; round < 4; ++round) {
+        QProcess* first = startSender(this, test, QStringLiteral("play music"));
+        QProcess* second = startSender(this, test, QStringLiteral("play music"));
+        QTRY_VERIFY_WITH_TIMEOUT(first->state() == QProcess::NotRunning &&
+                                     second->state() == QProcess::NotRunning,
+                                 15000);
+        for (QProcess* sender : {first, second})
+            reported += sender->exitCode() == 0 ? 1 : 0;
+        QCOMPARE(test.shell->started.size(), reported);
+    }
+    QVERIFY(reported >= 4);
 }
 
 QTEST_MAIN(tst_Dispatch)

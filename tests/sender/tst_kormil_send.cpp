@@ -80,8 +80,9 @@ void tst_KormilSend::refusedConnection_isReported()
     QString messages;
     QTextStream in(&input), errors(&messages);
     QCOMPARE(runVoiceSender({"--host", "127.0.0.1", "--port", port, "go"}, in, errors), 1);
-    QVERIFY(messages.startsWith(QStringLiteral("kormil-send: cannot connect to 127.0.0.1 port ") +
-                                port));
+    QCOMPARE(messages, QStringLiteral("kormil-send: Kormil at 127.0.0.1:") + port +
+                           QStringLiteral(" refuses connections: it is not running, or another "
+                                          "recogniser is connected\n"));
 }
 
 void tst_KormilSend::lines_areSentOneReadEach()
