@@ -91,6 +91,17 @@ void cWinsock::Close()
     state_ = sckClosed;
 }
 
+void cWinsock::Disconnect()
+{
+    if (!connection_)
+        return;
+    connection_->disconnect(this);
+    connection_->abort();
+    connection_->deleteLater();
+    connection_ = nullptr;
+    state_ = sckClosing;
+}
+
 void cWinsock::Accept(std::int32_t requestID)
 {
     QTcpSocket* socket = pending_.take(requestID);

@@ -47,6 +47,8 @@ public:
     void Close();
     // Makes this control the connection to the peer of that request.
     void Accept(std::int32_t requestID);
+    // Cuts the connection as if the peer had closed it: the state becomes sckClosing.
+    void Disconnect();
 
     // The peer's address in dotted form (IPv4 for a peer that came over IPv4) and port.
     QString RemoteHostIP() const;

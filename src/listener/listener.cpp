@@ -96,6 +96,14 @@ void frmMain::wckTCP_ConnectionRequest(std::int32_t requestID)
     try {
         wckTCP->Close();
         wckTCP->Accept(requestID);
+        if (!allowList_.admits(wckTCP->RemoteHostIP())) {
+            Log(QStringLiteral("Refused connection from %1:%2 (not in allow)")
+                    .arg(wckTCP->RemoteHostIP())
+                    .arg(wckTCP->RemotePort()));
+            // The watchdog listens again, as after any peer that has gone.
+            wckTCP->Disconnect();
+            return;
+        }
         Log(QStringLiteral("Connection from ") + wckTCP->RemoteHostIP() + u':' +
             QString::number(wckTCP->RemotePort()) + QStringLiteral(" established"));
     } catch (const cRaisedError& error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "listener/cAllowList.h"
 #include "settings/cIniFile.h"
 
 #include <QString>
@@ -116,6 +117,8 @@ private:
     void connectHandlers();
     void showPairEditor();
     void logStartedListening();
+    // Reads [listener] allow= of the settings file, when it is there, and logs what it ignores.
+    void loadAllowList();
     void logNearMiss(const QString& voiceString);
     void selectNewestLogLineSoon();
     // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
@@ -132,4 +135,5 @@ private:
     bool tableSaved_ = false;
     cPatternIndex* patternIndex_;
     cPairTable* pairTable_;
+    cAllowList allowList_;
 };

@@ -85,6 +85,7 @@ void frmMain::Form_Load()
     lstFocus->addItems(styles);
     snapshot.commit();
 
+    loadAllowList();
     cmdListen_Click();
 }
 

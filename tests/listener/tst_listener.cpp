@@ -1,9 +1,11 @@
 #include "LoopbackPeer.h"
+#include "TestFiles.h"
 #include "TestWindow.h"
 #include "listener/cWinsock.h"
 
 #include <QDir>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -63,6 +65,8 @@ class tst_Listener : public QObject {
 private slots:
     void init() { QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedKingdom)); }
     void startUp_listensOnThePortBox();
+    void allowList_refusesOtherPeers_data();
+    void allowList_refusesOtherPeers();
     void listen_convertsThePortText_data();
     void listen_convertsThePortText();
     void listen_refusesABadPort_data();
@@ -91,6 +95,74 @@ void tst_Listener::startUp_listensOnThePortBox()
              (QStringList{"31/01/2005@09:05:07 Kormil started", startedLine(test.window, port)}));
     LoopbackPeer peer;
     QVERIFY(peer.connectTo(port));
+}
+
+void tst_Listener::allowList_refusesOtherPeers_data()
+{
+    QTest::addColumn<QByteArray>("settings");
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<bool>("admitted");
+    QTest::addColumn<QStringList>("ignored");
+
+    QTest::newRow("no allow key") << QByteArray("[listener]\nother=1\n") << "127.0.0.2" << true
+                                  << QStringList{};
+    QTest::newRow("one address, another peer")
+        << QByteArray("[listener]\nallow=127.0.0.1\n") << "127.0.0.2" << false << QStringList{};
+    QTest::newRow("one address, that peer")
+        << QByteArray("[listener]\nallow=127.0.0.1\n") << "127.0.0.1" << true << QStringList{};
+    QTest::newRow("ranges of both kinds")
+        << QByteArray("[Listener]\nAllow=::1, 10.0.0.0/8 ,127.0.0.0/30\n") << "127.0.0.2" << true
+        << QStringList{};
+    QTest::newRow("IPv6 only") << QByteArray("[listener]\nallow=::1\n") << "127.0.0.1" << false
+                               << QStringList{};
+    QTest::newRow("a bad entry beside a good one")
+        << QByteArray("[listener]\nallow=lan, 127.0.0.1, 127.0.0.0/33\n") << "127.0.0.2" << false
+        << QStringList{"lan", "127.0.0.0/33"};
+    QTest::newRow("nothing but bad entries admits nobody")
+        << QByteArray("[listener]\nallow=*\n") << "127.0.0.1" << false << QStringList{"*"};
+    QTest::newRow("a list cut by the file drops its last entry")
+        << QByteArray("[listener]\nallow=") + QByteArray("10.0.0.1,").repeated(27) +
+               QByteArray("127.0.0.0/24\n")
+        << "127.0.0.2" << false << QStringList{"127.0.0.0/2"};
+}
+
+void tst_Listener::allowList_refusesOtherPeers()
+{
+    QFETCH(QByteArray, settings);
+    QFETCH(QString, from);
+    QFETCH(bool, admitted);
+    QFETCH(QStringList, ignored);
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("kormil.ini"));
+    putFile(path, "[pairs]\npattern0=go\ncommand0=true\nfocus0=1\n" + settings);
+    TestWindow test(path);
+    test.window.Form_Load();
+    QStringList expected;
+    for (const QString& entry : std::as_const(ignored))
+        expected << QStringLiteral("31/01/2005@09:05:07 Ignored \"%1\" in [listener] allow= of "
+                                   "%2: not an address or an address range")
+                        .arg(entry, path);
+    QCOMPARE(TestWindow::rows(test.window.lstLog).mid(1, ignored.size()), expected);
+
+    LoopbackPeer peer;
+    QVERIFY(peer.socket.bind(QHostAddress(from)));
+    QVERIFY(peer.connectTo(static_cast<quint16>(test.window.wckTCP->LocalPort())));
+    peer.send("go");
+    const QString refused = QStringLiteral("31/01/2005@09:05:07 Refused connection from %1:%2 "
+                                           "(not in allow)")
+                                .arg(from)
+                                .arg(peer.socket.localPort());
+    if (admitted) {
+        QTRY_COMPARE(test.shell->started.size(), 1);
+        return;
+    }
+    QTRY_COMPARE(lastLine(test.window), refused);
+    QTRY_COMPARE(peer.socket.state(), QAbstractSocket::UnconnectedState);
+    QCOMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckClosing));
+    test.window.tmrWinsock_Timer();
+    QCOMPARE(test.window.wckTCP->State(), std::int16_t(cWinsock::sckListening));
+    QVERIFY(test.shell->started.isEmpty());
 }
 
 void tst_Listener::listen_convertsThePortText_data()
