@@ -1,7 +1,8 @@
-# Installs the build into a fresh prefix and checks that the menu entry points at the installed
-# program. Run as: cmake -DBUILD=<build dir> -DPREFIX=<prefix> -P check_install.cmake
+# Installs the build, stripped, into a fresh prefix and checks that the menu entry points at the
+# installed program; then the autostart entry, which only a request for it installs. Run as: cmake -DBUILD=<build dir> -DPREFIX=<prefix> -P check_install.cmake
 file(REMOVE_RECURSE "${PREFIX}")
-execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
+set(ENV{XDG_CONFIG_HOME} "${PREFIX}/config")
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}" --strip
                 RESULT_VARIABLE result OUTPUT_QUIET)
 if(NOT result EQUAL 0)
   message(FATAL_ERROR "cmake --install failed: ${result}")
@@ -25,5 +26,15 @@ if(VALIDATE)
   endif()
 else()
   message(STATUS "desktop-file-validate (package desktop-file-utils) is missing: entry not validated")
+endif()
+if(EXISTS "${PREFIX}/config/autostart/kormil.desktop")
+  message(FATAL_ERROR "the autostart entry was installed unasked")
+endif()
+execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD}" --prefix "${PREFIX}"
+                        --component autostart
+                RESULT_VARIABLE result OUTPUT_QUIET)
+file(READ "${PREFIX}/config/autostart/kormil.desktop" entry)
+if(NOT result EQUAL 0 OR NOT entry MATCHES "\nExec=${PREFIX}/bin/kormil\n")
+  message(FATAL_ERROR "the autostart entry does not start the installed program:\n${entry}")
 endif()
 message(STATUS "installed layout is complete")
