@@ -1,3 +1,4 @@
+#include "accessible_texts.h"
 #include "cClock.h"
 #include "frmMain.h"
 #include "terminal_text.h"
@@ -50,6 +51,7 @@ void frmMain::Log(const QString& strLog)
         delete lstLog->takeItem(0);
     lstLog->addItem(line);
     selectNewestLogLineSoon();
+    noteLogged(*this, strLog);
 
     echoToStandardError(line);
 }

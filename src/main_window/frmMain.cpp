@@ -1,5 +1,6 @@
 #include "frmMain.h"
 
+#include "accessible_texts.h"
 #include "cClock.h"
 #include "cMessageBox.h"
 #include "cPairTable.h"
@@ -90,6 +91,7 @@ void frmMain::buildLayout()
                                  cmdClear,   cmdListen,  txtPort, lstFocus, cmdRun};
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    describeMainWindow(*this);
 }
 
 void frmMain::connectHandlers()

@@ -1,3 +1,4 @@
+#include "accessible_texts.h"
 #include "cMessageBox.h"
 #include "frmMain.h"
 #include "list_selection.h"
@@ -50,6 +51,7 @@ void frmMain::cmdDel_Click()
     }
     for (QListWidget* list : {lstPattern, lstCommand, lstFocus})
         setSelectedRow(list, -1);
+    lstPattern->setFocus();
 }
 
 void frmMain::cmdEdit_Click()
@@ -68,8 +70,13 @@ void frmMain::cmdNew_Click()
 
 void frmMain::showPairEditor()
 {
+    // A button pressed through assistive technology opens the editor without taking the focus.
+    auto* opener = qobject_cast<QWidget*>(sender());
+    if (!opener)
+        opener = focusWidget();
     if (!frmAddEdit_)
         frmAddEdit_ = std::make_unique<frmAddEdit>(*this, seams_.messageBox);
+    returnFocusWhenHidden(frmAddEdit_.get(), opener);
     frmAddEdit_->show();
     frmAddEdit_->raise();
     frmAddEdit_->activateWindow();

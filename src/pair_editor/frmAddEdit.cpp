@@ -1,5 +1,6 @@
 #include "frmAddEdit.h"
 
+#include "main_window/accessible_texts.h"
 #include "main_window/cMessageBox.h"
 #include "main_window/frmMain.h"
 #include "main_window/kormil_icon.h"
@@ -105,6 +106,7 @@ void frmAddEdit::buildLayout()
     }
     for (std::size_t i = 1; i < std::size(tabOrder); ++i)
         setTabOrder(tabOrder[i - 1], tabOrder[i]);
+    describePairEditor(*this);
 }
 
 bool frmAddEdit::event(QEvent* event)

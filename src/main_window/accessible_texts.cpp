@@ -1,0 +1,177 @@
+#include "accessible_texts.h"
+
+#include "frmMain.h"
+#include "listener/cWinsock.h"
+#include "pair_editor/frmAddEdit.h"
+
+#include <QAbstractItemModel>
+#include <QEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStringBuilder>
+
+namespace {
+
+void nameAfterLabel(QLabel* label, QWidget* control)
+{
+    label->setBuddy(control);
+    QString name = label->text();
+    if (name.endsWith(u':'))
+        name.chop(1);
+    control->setAccessibleName(name);
+}
+
+void describeRow(QListWidget* list, int row, const QString& description)
+{
+    list->item(row)->setData(Qt::AccessibleDescriptionRole, description);
+}
+
+// A pattern's row tells its whole pair, so that moving through the patterns is enough to hear
+// the table; a style's row tells the style in words.
+void describePairRows(const frmMain& window, int first, int last)
+{
+    const int rows = std::min(
+        {window.lstPattern->count(), window.lstCommand->count(), window.lstFocus->count()});
+    for (int row = first; row <= last && row < rows; ++row) {
+        const QString style = styleInWords(window.lstFocus->item(row)->text());
+        describeRow(window.lstFocus, row, style);
+        describeRow(window.lstPattern, row,
+                    u"runs: " % window.lstCommand->item(row)->text() % u" \u2014 window: " % style);
+    }
+}
+
+void keepPairRowsDescribed(frmMain& window)
+{
+    const auto describe = [&window](const QModelIndex&, int first, int last) {
+        describePairRows(window, first, last);
+    };
+    for (QListWidget* list : {window.lstPattern, window.lstCommand, window.lstFocus})
+        QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, describe);
+    // A pattern's own text is not part of its description; descriptions set here change no text.
+    const auto textChanged = [&window](const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                       const QList<int>& roles) {
+        if (roles.isEmpty() || roles.contains(Qt::DisplayRole))
+            describePairRows(window, topLeft.row(), bottomRight.row());
+    };
+    for (QListWidget* list : {window.lstCommand, window.lstFocus})
+        QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list, textChanged);
+}
+
+QString listenerState(const frmMain& window)
+{
+    if (window.cmdListen->text() == QLatin1String("Listen"))
+        return QStringLiteral("Kormil is not listening. Press to listen on the port in the TCP "
+                              "Port box.");
+    const QString port = QString::number(window.wckTCP->LocalPort());
+    switch (window.wckTCP->State()) {
+    case cWinsock::sckListening:
+        return QStringLiteral("Kormil is listening on TCP port %1. Press to stop.").arg(port);
+    case cWinsock::sckConnected:
+        return QStringLiteral("A recogniser is connected on TCP port %1. Press to stop.").arg(port);
+    default:
+        return QStringLiteral("Kormil is about to listen again on TCP port %1. Press to stop.")
+            .arg(port);
+    }
+}
+
+// What the listener and its watchdog log in their usual work, every time a recogniser comes
+// and goes: heard each time, it would drown what matters.
+bool isRoutine(const QString& message)
+{
+    for (const char* routine : {"Kormil started listening on ", "Connection from ",
+                                "Received voice string: ", "Restarting (client connetion lost)"}) {
+        if (message.startsWith(QLatin1String(routine)))
+            return true;
+    }
+    return false;
+}
+
+class cFocusReturn : public QObject {
+    Q_OBJECT
+
+public:
+    explicit cFocusReturn(QWidget* dialog) : QObject(dialog)
+    {
+        setObjectName(QStringLiteral("focusReturn"));
+        dialog->installEventFilter(this);
+    }
+
+    QPointer<QWidget> opener;
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Hide && opener && opener->isVisible()) {
+            opener->activateWindow();
+            opener->setFocus(Qt::OtherFocusReason);
+        }
+        return false;
+    }
+};
+
+} // namespace
+
+QString styleInWords(const QString& styleText)
+{
+    const std::pair<QLatin1String, QString> styles[] = {
+        {QLatin1String("0"), QStringLiteral("Hidden, the program runs without a window")},
+        {QLatin1String("1"), QStringLiteral("Normal size, takes the focus")},
+        {QLatin1String("2"), QStringLiteral("Minimised, takes the focus")},
+        {QLatin1String("3"), QStringLiteral("Maximised, takes the focus")},
+        {QLatin1String("4"),
+         QStringLiteral("Normal size, the window you are working in keeps the focus")},
+        {QLatin1String("6"),
+         QStringLiteral("Minimised, the window you are working in keeps the focus")}};
+    for (const auto& [text, words] : styles) {
+        if (styleText == text)
+            return words;
+    }
+    return QStringLiteral("Window style \"%1\", none of the six the editor offers").arg(styleText);
+}
+
+void describeMainWindow(frmMain& window)
+{
+    nameAfterLabel(window.lblTCP, window.txtPort);
+    nameAfterLabel(window.lblSpeech, window.lstPattern);
+    nameAfterLabel(window.lblShell, window.lstCommand);
+    nameAfterLabel(window.lblLog, window.lstLog);
+    window.lstFocus->setAccessibleName(QStringLiteral("Window styles"));
+    window.cmdListen->setAccessibleDescription(listenerState(window));
+    keepPairRowsDescribed(window);
+}
+
+void describePairEditor(frmAddEdit& editor)
+{
+    nameAfterLabel(editor.lblString, editor.txtString);
+    nameAfterLabel(editor.lblShell, editor.txtShell);
+    const std::pair<QRadioButton*, const char*> options[] = {
+        {editor.optHide, "0"},   {editor.optNormFoc, "1"},   {editor.optMinFoc, "2"},
+        {editor.optMaxFoc, "3"}, {editor.optNormNoFoc, "4"}, {editor.optMinNoFoc, "6"}};
+    for (const auto& [option, style] : options)
+        option->setAccessibleDescription(styleInWords(QLatin1String(style)));
+}
+
+void noteLogged(frmMain& window, const QString& message)
+{
+    // Every setting is heard as a change, even to the same text.
+    const QString listener = listenerState(window);
+    if (window.cmdListen->accessibleDescription() != listener)
+        window.cmdListen->setAccessibleDescription(listener);
+    if (!isRoutine(message))
+        window.lstLog->setAccessibleDescription(message);
+}
+
+void returnFocusWhenHidden(QWidget* dialog, QWidget* opener)
+{
+    auto* focusReturn =
+        dialog->findChild<cFocusReturn*>(QStringLiteral("focusReturn"), Qt::FindDirectChildrenOnly);
+    if (!focusReturn)
+        focusReturn = new cFocusReturn(dialog);
+    focusReturn->opener = opener;
+}
+
+#include "accessible_texts.moc"
