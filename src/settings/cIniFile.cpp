@@ -1,6 +1,7 @@
 #include "cIniFile.h"
 
 #include "runtime/number_text.h"
+#include "text_encoding.h"
 
 #include <QByteArray>
 #include <limits>
@@ -47,7 +48,10 @@ QString cIniFile::Value() const
     const std::int32_t count =
         profile::GetPrivateProfileStringA(section_.native(), key_.native(), default_.native(),
                                           buffer, kValueBufferSize, path_.native());
-    return QString::fromLocal8Bit(buffer, count);
+    // A value cut to fit the buffer may end inside a character: drop that character's bytes.
+    return QString::fromLocal8Bit(buffer,
+                                  static_cast<qsizetype>(profile::wholeCharacters(
+                                      std::string_view(buffer, static_cast<std::size_t>(count)))));
 }
 
 void cIniFile::setValue(const OptionalText& sValue)

@@ -6,11 +6,10 @@ namespace profile {
 
 namespace {
 
-constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-
+// Windows counts VT and FF as blanks too.
 bool isBlank(char c)
 {
-    return c == ' ' || c == '\t';
+    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
 std::string_view trim(std::string_view text)
@@ -36,18 +35,20 @@ std::string lowered(std::string_view text)
     return result;
 }
 
+bool isQuoted(std::string_view value)
+{
+    return value.size() >= 2 && isQuote(value.front()) && value.back() == value.front();
+}
+
 std::string_view unquoted(std::string_view value)
 {
-    if (value.size() >= 2 && isQuote(value.front()) && value.back() == value.front())
-        return value.substr(1, value.size() - 2);
-    return value;
+    return isQuoted(value) ? value.substr(1, value.size() - 2) : value;
 }
 
 // Quotes a value whose outer blanks or quotes would otherwise be lost on reading.
 std::string encoded(std::string_view value)
 {
-    if (!value.empty() &&
-        (isBlank(value.front()) || isBlank(value.back()) || unquoted(value).size() != value.size()))
+    if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) || isQuoted(value)))
         return '"' + std::string(value) + '"';
     return std::string(value);
 }
@@ -63,24 +64,39 @@ struct ParsedLine {
     LineKind kind = LineKind::Other;
     std::string_view name;
     std::string_view value;
+    bool hasValue = false;
+    bool quoted = false;
 };
 
 ParsedLine parseLine(std::string_view raw)
 {
-    const std::string_view text = trim(raw);
-    if (text.empty() || text.front() == ';')
+    // Windows reads a line as a C string: a NUL ends it.
+    const std::string_view text = trim(raw.substr(0, raw.find('\0')));
+    if (text.empty())
         return {};
     if (text.front() == '[') {
-        std::string_view rest = text.substr(1);
-        const std::size_t close = rest.rfind(']');
-        if (close != rest.npos)
-            rest = rest.substr(0, close);
-        return {LineKind::Header, trim(rest), {}};
+        // Without a closing bracket the line is no header but a key without a value.
+        const std::size_t close = text.rfind(']');
+        if (close != text.npos)
+            return {LineKind::Header, trim(text.substr(1, close - 1)), {}};
     }
     const std::size_t equals = text.find('=');
+    // A line without '=' is a key without a value: found by its name, but never listed.
     if (equals == text.npos)
         return {LineKind::Key, text, {}};
-    return {LineKind::Key, trim(text.substr(0, equals)), unquoted(trim(text.substr(equals + 1)))};
+    const std::string_view value = trim(text.substr(equals + 1));
+    return {LineKind::Key, trim(text.substr(0, equals)), unquoted(value), true, isQuoted(value)};
+}
+
+// As in Windows, LF, CR LF and a lone CR each end a line.
+std::size_t lineEnd(std::string_view text, std::size_t from, std::size_t& eolLength)
+{
+    const std::size_t end = text.find_first_of("\r\n", from);
+    if (end == text.npos)
+        eolLength = 0;
+    else
+        eolLength = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
+    return end == text.npos ? text.size() : end;
 }
 
 } // namespace
@@ -89,49 +105,47 @@ void IniDocument::Section::reindex()
 {
     keys.clear();
     keyIndex.clear();
+    afterLastListed = 0;
     for (std::size_t i = hasHeader ? 1 : 0; i < lines.size(); ++i) {
         const ParsedLine parsed = parseLine(lines[i].text);
         if (parsed.kind != LineKind::Key)
             continue;
-        const bool first = keyIndex.emplace(lowered(parsed.name), keys.size()).second;
-        keys.push_back({std::string(parsed.name), std::string(parsed.value), i, first});
+        keyIndex.emplace(lowered(parsed.name), keys.size());
+        keys.push_back({std::string(parsed.name), std::string(parsed.value), i, parsed.hasValue,
+                        parsed.quoted});
+        if (isListed(keys.back()))
+            afterLastListed = i + 1;
     }
+}
+
+bool IniDocument::Section::isListed(const Key& key)
+{
+    // Comments are keys to a lookup by their exact name, but a key list leaves them out.
+    return key.hasValue && (key.name.empty() || key.name.front() != ';');
 }
 
 const IniDocument::Key* IniDocument::Section::find(std::string_view key) const
 {
-    const auto it = keyIndex.find(lowered(key));
+    const auto it = keyIndex.find(lowered(trim(key)));
     return it == keyIndex.end() ? nullptr : &keys[it->second];
 }
 
 IniDocument IniDocument::parse(std::string_view bytes)
 {
     IniDocument document;
-    if (bytes.substr(0, kByteOrderMark.size()) == kByteOrderMark) {
-        document.byteOrderMark_ = true;
-        bytes.remove_prefix(kByteOrderMark.size());
-    }
-    while (!bytes.empty()) {
-        const std::size_t newline = bytes.find('\n');
-        std::string_view text = bytes.substr(0, newline);
-        std::string eol;
-        if (newline != bytes.npos) {
-            eol = "\n";
-            if (!text.empty() && text.back() == '\r') {
-                text.remove_suffix(1);
-                eol = "\r\n";
-            }
-            bytes.remove_prefix(newline + 1);
-        } else {
-            bytes = {};
-        }
-        const ParsedLine parsed = parseLine(text);
+    const std::string text = decodeFile(bytes, document.encoding_);
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t eolLength;
+        const std::size_t end = lineEnd(text, at, eolLength);
+        const std::string_view line(text.data() + at, end - at);
+        const ParsedLine parsed = parseLine(line);
         if (parsed.kind == LineKind::Header) {
             document.sections_.emplace_back();
             document.sections_.back().name = std::string(parsed.name);
             document.sections_.back().hasHeader = true;
         }
-        document.sections_.back().lines.push_back({std::string(text), std::move(eol)});
+        document.sections_.back().lines.push_back({std::string(line), text.substr(end, eolLength)});
+        at = end + eolLength;
     }
     for (Section& section : document.sections_)
         section.reindex();
@@ -141,79 +155,90 @@ IniDocument IniDocument::parse(std::string_view bytes)
 
 std::string IniDocument::serialize() const
 {
-    std::string bytes;
-    if (byteOrderMark_)
-        bytes += kByteOrderMark;
+    std::string text;
     for (const Section& section : sections_) {
         for (const Line& line : section.lines) {
-            bytes += line.text;
-            bytes += line.eol;
+            text += line.text;
+            text += line.eol;
         }
     }
-    return bytes;
+    return encodeFile(text, encoding_);
 }
 
 void IniDocument::reindexSections()
 {
+    // The lines before the first header are the first section named "", ahead of any "[]".
     sectionIndex_.clear();
-    for (std::size_t i = 1; i < sections_.size(); ++i)
+    for (std::size_t i = 0; i < sections_.size(); ++i)
         sectionIndex_.emplace(lowered(sections_[i].name), i);
 }
 
 IniDocument::Section* IniDocument::findSection(std::string_view name)
 {
-    const auto it = sectionIndex_.find(lowered(name));
+    const auto it = sectionIndex_.find(lowered(trim(name)));
     return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
 const IniDocument::Section* IniDocument::findSection(std::string_view name) const
 {
-    const auto it = sectionIndex_.find(lowered(name));
+    const auto it = sectionIndex_.find(lowered(trim(name)));
     return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
-const std::string* IniDocument::value(std::string_view section, std::string_view key) const
+const std::string* IniDocument::value(std::string_view section, std::string_view key,
+                                      bool* quoted) const
 {
     const Section* found = findSection(section);
-    if (!found)
+    const Key* entry = found ? found->find(key) : nullptr;
+    if (!entry || !entry->hasValue)
         return nullptr;
-    const Key* entry = found->find(key);
-    return entry ? &entry->value : nullptr;
+    if (quoted)
+        *quoted = entry->quoted;
+    return &entry->value;
 }
 
-std::vector<std::string> IniDocument::keyNames(std::string_view section) const
+std::vector<std::string_view> IniDocument::keyNames(std::string_view section) const
 {
-    std::vector<std::string> names;
-    const Section* found = findSection(section);
-    if (!found)
+    std::vector<std::string_view> names;
+    // Unlike a value lookup, a key list takes the section's name with its blanks.
+    const auto it = sectionIndex_.find(lowered(section));
+    if (it == sectionIndex_.end())
         return names;
-    for (const Key& key : found->keys) {
-        if (key.firstOfItsName)
+    for (const Key& key : sections_[it->second].keys) {
+        if (Section::isListed(key))
             names.push_back(key.name);
     }
     return names;
 }
 
-std::vector<std::string> IniDocument::sectionNames() const
+std::vector<std::string_view> IniDocument::sectionNames() const
 {
-    std::vector<std::string> names;
+    std::vector<std::string_view> names;
     for (std::size_t i = 1; i < sections_.size(); ++i) {
-        if (sectionIndex_.at(lowered(sections_[i].name)) == i)
+        // An empty name would read as the list's end.
+        if (!sections_[i].name.empty())
             names.push_back(sections_[i].name);
     }
     return names;
 }
 
+std::string_view IniDocument::unquoted(std::string_view value, bool* quoted)
+{
+    *quoted = isQuoted(value);
+    return profile::unquoted(value);
+}
+
 bool IniDocument::isWritableSection(std::string_view name)
 {
-    return !holdsLineBreak(name) && trim(name) == name;
+    return !holdsLineBreak(name);
 }
 
 bool IniDocument::isWritableKey(std::string_view name)
 {
-    if (holdsLineBreak(name) || trim(name) != name || name.find('=') != name.npos)
+    const std::string_view trimmed = trim(name);
+    if (holdsLineBreak(name) || trimmed.find('=') != trimmed.npos)
         return false;
-    return name.empty() || (name.front() != '[' && name.front() != ';');
+    return trimmed.empty() || (trimmed.front() != '[' && trimmed.front() != ';');
 }
 
 bool IniDocument::isWritableValue(std::string_view value)
@@ -234,7 +259,11 @@ std::string IniDocument::newLineEnding() const
 
 bool IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value)
 {
-    const std::string keyLine = std::string(key) + '=' + encoded(value);
+    section = trim(section);
+    key = trim(key);
+    const std::string written = encoded(value);
+    const bool quoted = written.size() != value.size();
+    const std::string keyLine = std::string(key) + '=' + written;
     Section* target = findSection(section);
     if (!target) {
         const std::string eol = newLineEnding();
@@ -255,23 +284,35 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
         sectionIndex_.emplace(lowered(section), sections_.size() - 1);
         return true;
     }
-    if (const Key* existing = target->find(key)) {
-        if (existing->value == value)
+    if (const Key* found = target->find(key)) {
+        if (found->hasValue && found->value == value)
             return false;
-        target->lines[existing->line].text = keyLine;
-        target->reindex();
+        Key& existing = target->keys[static_cast<std::size_t>(found - target->keys.data())];
+        target->lines[existing.line].text = keyLine;
+        existing = {std::string(key), std::string(value), existing.line, true, quoted};
+        target->afterLastListed = std::max(target->afterLastListed, existing.line + 1);
         return true;
     }
     // A new key goes after the section's last key, ahead of trailing comments and blank lines.
-    const std::size_t position = target->keys.empty() ? 1 : target->keys.back().line + 1;
-    Line& before = target->lines[position - 1];
-    if (before.eol.empty())
-        before.eol = newLineEnding();
-    const std::string eol = before.eol;
+    std::size_t position = target->afterLastListed;
+    if (position == 0)
+        position = target->hasHeader ? 1 : 0;
+    std::string eol = newLineEnding();
+    if (position > 0) {
+        Line& before = target->lines[position - 1];
+        if (before.eol.empty())
+            before.eol = eol;
+        eol = before.eol;
+    }
     target->lines.insert(target->lines.begin() + static_cast<std::ptrdiff_t>(position),
                          {keyLine, eol});
+    if (!target->keys.empty() && target->keys.back().line >= position) {
+        target->reindex();
+        return true;
+    }
     target->keyIndex.emplace(lowered(key), target->keys.size());
-    target->keys.push_back({std::string(key), std::string(value), position, true});
+    target->keys.push_back({std::string(key), std::string(value), position, true, quoted});
+    target->afterLastListed = position + 1;
     return true;
 }
 
@@ -280,7 +321,7 @@ bool IniDocument::removeKey(std::string_view section, std::string_view key)
     Section* target = findSection(section);
     if (!target || !target->find(key))
         return false;
-    const std::string name = lowered(key);
+    const std::string name = lowered(trim(key));
     std::vector<Line> kept;
     for (std::size_t i = 0; i < target->lines.size(); ++i) {
         const ParsedLine parsed = parseLine(target->lines[i].text);
@@ -295,13 +336,19 @@ bool IniDocument::removeKey(std::string_view section, std::string_view key)
 
 bool IniDocument::removeSection(std::string_view section)
 {
-    const std::string name = lowered(section);
+    const std::string name = lowered(trim(section));
+    bool changed = false;
+    if (name.empty() && !sections_.front().lines.empty()) {
+        sections_.front().lines.clear();
+        sections_.front().reindex();
+        changed = true;
+    }
     const auto before = sections_.size();
     sections_.erase(std::remove_if(sections_.begin() + 1, sections_.end(),
                                    [&](const Section& s) { return lowered(s.name) == name; }),
                     sections_.end());
     if (sections_.size() == before)
-        return false;
+        return changed;
     reindexSections();
     return true;
 }

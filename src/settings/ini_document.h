@@ -1,5 +1,7 @@
 #pragma once
 
+#include "text_encoding.h"
+
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -7,32 +9,45 @@
 
 namespace profile {
 
-// The parsed text of one INI file. Every line is kept as it was read, so that changing one
-// key rewrites only that key's line and leaves comments, blank lines and order untouched.
+// The parsed text of one INI file, held in UTF-8 whatever the file's encoding. Every line is
+// kept as it was read, so that changing one key rewrites only that key's line and leaves
+// comments, blank lines and order untouched.
 //
-// Reading follows the usual private-profile rules: "[name]" starts a section (the name runs
-// to the last ']'), "key=value" splits at the first '=', blanks around names and values are
-// ignored, one matching pair of quotes around a value is dropped, ';' starts a comment line,
-// names compare without regard to ASCII case, and the first of duplicate names wins.
+// Reading follows the private-profile rules: a line ends at LF, CR LF or a lone CR, and its text
+// at a NUL; "[name]" starts a section (the name runs to the last ']'), "key=value" splits at the
+// first '=', blanks (space, tab, VT, FF) around names and values are ignored, one matching pair
+// of quotes around a value is dropped, names compare without regard to ASCII case, and the
+// first of duplicate names is the one read and written. Lines before the first header form the
+// section "". A line without '=' is a key without a value; a key whose name starts with ';' is
+// a comment: neither is listed, but each is found by its exact name.
 class IniDocument {
 public:
     IniDocument() : sections_(1) {}
     static IniDocument parse(std::string_view bytes);
     std::string serialize() const;
 
-    // Null when the section or the key is missing.
-    const std::string* value(std::string_view section, std::string_view key) const;
-    // Each distinct key of the first section of that name, in file order.
-    std::vector<std::string> keyNames(std::string_view section) const;
-    // Each distinct section name, in file order.
-    std::vector<std::string> sectionNames() const;
+    // Null when the section or the key is missing or the key has no value; `quoted` tells
+    // whether the value stood in quotes. Blanks around the names asked for are ignored.
+    const std::string* value(std::string_view section, std::string_view key,
+                             bool* quoted = nullptr) const;
+    // The listed keys of the first section of that exact name, duplicates included, in file
+    // order.
+    std::vector<std::string_view> keyNames(std::string_view section) const;
+    // The name of every section header but an empty one, duplicates included, in file order.
+    std::vector<std::string_view> sectionNames() const;
+
+    // A value as a file holds it, without one matching pair of outer quotes; `quoted` tells
+    // whether there was one.
+    static std::string_view unquoted(std::string_view value, bool* quoted);
 
     // Whether a name or value can be written so that it reads back unchanged.
     static bool isWritableSection(std::string_view name);
     static bool isWritableKey(std::string_view name);
     static bool isWritableValue(std::string_view value);
 
-    // Each returns whether the text of the document changed.
+    // Each returns whether the text of the document changed. Blanks around the names given
+    // are ignored; a removal removes every copy of the key in its section, or every section of
+    // that name.
     bool setValue(std::string_view section, std::string_view key, std::string_view value);
     bool removeKey(std::string_view section, std::string_view key);
     bool removeSection(std::string_view section);
@@ -46,7 +61,8 @@ private:
         std::string name;
         std::string value;
         std::size_t line;
-        bool firstOfItsName;
+        bool hasValue;
+        bool quoted;
     };
     struct Section {
         std::string name;
@@ -54,9 +70,11 @@ private:
         std::vector<Line> lines;
         std::vector<Key> keys;
         std::unordered_map<std::string, std::size_t> keyIndex;
+        std::size_t afterLastListed = 0; // the line after the last listed key; 0: none
 
         void reindex();
         const Key* find(std::string_view key) const;
+        static bool isListed(const Key& key);
     };
 
     void reindexSections();
@@ -64,7 +82,7 @@ private:
     const Section* findSection(std::string_view name) const;
     std::string newLineEnding() const;
 
-    bool byteOrderMark_ = false;
+    FileEncoding encoding_;
     std::vector<Section> sections_; // sections_[0] holds the lines before the first header
     std::unordered_map<std::string, std::size_t> sectionIndex_;
 };

@@ -1,6 +1,7 @@
 #include "private_profile.h"
 
 #include "ini_document.h"
+#include "profile_buffer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -171,56 +172,15 @@ bool flush(const std::string& path, CachedFile& file)
     return true;
 }
 
-std::int32_t copyText(const std::string& text, char* buffer, std::uint32_t bufferSize)
-{
-    const std::size_t count = std::min<std::size_t>(text.size(), bufferSize - 1);
-    std::memcpy(buffer, text.data(), count);
-    buffer[count] = '\0';
-    return static_cast<std::int32_t>(count);
-}
-
-std::int32_t copyList(const std::vector<std::string>& names, char* buffer, std::uint32_t bufferSize)
-{
-    std::string list;
-    for (const std::string& name : names) {
-        list += name;
-        list += '\0';
-    }
-    if (list.size() + 1 <= bufferSize) {
-        std::memcpy(buffer, list.data(), list.size());
-        buffer[list.size()] = '\0';
-        return static_cast<std::int32_t>(list.size());
-    }
-    if (bufferSize < 2) {
-        buffer[0] = '\0';
-        return 0;
-    }
-    std::memcpy(buffer, list.data(), bufferSize - 2);
-    buffer[bufferSize - 2] = '\0';
-    buffer[bufferSize - 1] = '\0';
-    return static_cast<std::int32_t>(bufferSize - 2);
-}
-
 } // namespace
 
 std::int32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,
                                       char* buffer, std::uint32_t bufferSize, const char* path)
 {
-    if (!buffer || bufferSize == 0)
-        return 0;
-    const std::string fallback = defaultText ? defaultText : "";
     if (!path || !*path)
-        return section && key ? copyText(fallback, buffer, bufferSize)
-                              : copyList({}, buffer, bufferSize);
-
+        return answerRead(IniDocument(), section, key, defaultText, buffer, bufferSize);
     std::lock_guard<std::mutex> lock(storeMutex);
-    const IniDocument& document = current(path).document;
-    if (!section)
-        return copyList(document.sectionNames(), buffer, bufferSize);
-    if (!key)
-        return copyList(document.keyNames(section), buffer, bufferSize);
-    const std::string* found = document.value(section, key);
-    return copyText(found ? *found : fallback, buffer, bufferSize);
+    return answerRead(current(path).document, section, key, defaultText, buffer, bufferSize);
 }
 
 std::int32_t WritePrivateProfileStringA(const char* section, const char* key, const char* value,
@@ -228,8 +188,12 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
 {
     if (!section || !path || !*path)
         return 0;
-    if (!IniDocument::isWritableSection(section) || (key && !IniDocument::isWritableKey(key)) ||
-        (key && value && !IniDocument::isWritableValue(value)))
+    const std::string sectionText = fromCallerText(section);
+    const std::string keyText = key ? fromCallerText(key) : std::string();
+    const std::string valueText = value ? fromCallerText(value) : std::string();
+    if (!IniDocument::isWritableSection(sectionText) ||
+        (key && !IniDocument::isWritableKey(keyText)) ||
+        (key && value && !IniDocument::isWritableValue(valueText)))
         return 0;
 
     std::lock_guard<std::mutex> lock(storeMutex);
@@ -238,11 +202,11 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
         return 0;
     bool changed;
     if (!key)
-        changed = file.document.removeSection(section);
+        changed = file.document.removeSection(sectionText);
     else if (!value)
-        changed = file.document.removeKey(section, key);
+        changed = file.document.removeKey(sectionText, keyText);
     else
-        changed = file.document.setValue(section, key, value);
+        changed = file.document.setValue(sectionText, keyText, valueText);
     if (!changed)
         return 1;
     file.dirty = true;

@@ -3,24 +3,30 @@
 #include <cstdint>
 #include <string>
 
-// The private-profile store: the two classic INI calls, served by our own store in standard C++.
-// A null pointer is an absent argument.
+// The private-profile store: the two classic INI calls, served by our own store in standard C++
+// and answering as the Windows calls do (the file's rules are in ini_document.h). A null pointer
+// is an absent argument. Texts are 8-bit: UTF-8, or Windows-1252 where they are no valid UTF-8;
+// files are read and written back in their own encoding (text_encoding.h).
 //
-// GetPrivateProfileStringA fills `buffer` and returns the number of characters placed in it,
+// GetPrivateProfileStringA fills `buffer` and returns the number of bytes placed in it,
 // without the terminating NUL:
-//   - section and key given: the key's value, cut to bufferSize - 1; the default text (absent
-//     means empty) when the file, the section or the key is missing;
+//   - section and key given: the key's value, cut to bufferSize - 1, or, when the file, the
+//     section, the key or its value is missing, the default text (absent means empty) without
+//     its trailing spaces; a value or default in quotes loses its quotes, and one byte more
+//     when the buffer just misses the closing quote;
 //   - section given, key absent: the section's key names, each followed by a NUL, and one more
-//     NUL at the end, which the count leaves out;
+//     NUL at the end, which the count leaves out; the default text instead when that list is
+//     empty or starts with an empty name;
 //   - section absent: the file's section names in the same form.
-//   A list that does not fit is cut inside the first name that does not fit, ends in two NULs
-//   and the result is bufferSize - 2, so the cut name has no NUL of its own within the count.
+//   Names are copied while more than two bytes are left; a list that does not fit ends with a
+//   name cut so that its NUL takes the last byte but one, a second NUL in the last byte, and
+//   the result bufferSize - 2, so the cut name has no NUL of its own within the count.
 //
 // WritePrivateProfileStringA returns nonzero for success and 0 for failure:
 //   - key and value given: the key takes the value; section, key and file are created as needed;
 //   - value absent: the key is removed;  key absent: the whole section is removed.
-//   Names or values that could not be read back unchanged (line breaks, a key holding '=') are
-//   refused with 0, as is a file that exists but cannot be read.
+//   Names or values that could not be read back unchanged (line breaks, a key holding '=' or
+//   starting with ';' or '[') are refused with 0, as is a file that exists but cannot be read.
 //
 // Each file is parsed once and kept; a change by another program (size, time, inode) is noticed
 // on the next call. Every update replaces the file atomically through a temporary file in the

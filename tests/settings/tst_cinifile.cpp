@@ -71,9 +71,13 @@ void tst_cIniFile::read_data()
     QTest::newRow("empty key is a missing key")
         << cIniFile::OptionalText(QString()) << unset << QString();
     QTest::newRow("unset key lists the section")
-        << unset << unset << QStringLiteral("k") + QChar(0) + QStringLiteral("long") + QChar(0);
+        << unset << unset
+        << QStringLiteral("k") + QChar(0) + QStringLiteral("long") + QChar(0) +
+               QStringLiteral("wide") + QChar(0);
     QTest::newRow("cut to 254") << cIniFile::OptionalText(QStringLiteral("long")) << unset
                                 << QString(254, u'x');
+    QTest::newRow("cut to 254 bytes, never inside a character")
+        << cIniFile::OptionalText(QStringLiteral("wide")) << unset << QString(253, u'x');
 }
 
 void tst_cIniFile::read()
@@ -84,7 +88,8 @@ void tst_cIniFile::read()
 
     putFile(path(), "[s]\nk=gr\xC3\xBC\xC3\x9F"
                     "e\nlong=" +
-                        QByteArray(300, 'x') + "\n");
+                        QByteArray(300, 'x') + "\nwide=" + QByteArray(253, 'x') +
+                        "\xC3\xA9\xC3\xA9\n");
     cIniFile ini = iniOn(QStringLiteral("s"));
     ini.setKey(key);
     ini.setDefault(fallback);
@@ -169,7 +174,7 @@ void tst_cIniFile::enumerateCurrentSection_data()
         << QStringList{QStringLiteral("pattern0"), QStringLiteral("command0"),
                        QStringLiteral("focus0")};
     QTest::newRow("empty key name is an element")
-        << QByteArray("[pairs]\n=a\nk=b\n") << QStringList{QString(), QStringLiteral("k")};
+        << QByteArray("[pairs]\nk=b\n=a\n") << QStringList{QStringLiteral("k"), QString()};
     QTest::newRow("missing section") << QByteArray("[other]\nk=1\n") << QStringList{};
 
     // 1,000 names of 9 characters and a NUL fill 10,000 characters: only those that end,

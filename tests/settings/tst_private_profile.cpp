@@ -42,13 +42,11 @@ class tst_PrivateProfile : public QObject {
     Q_OBJECT
 
 private slots:
-    void readValue_data();
-    void readValue();
-    void readList_data();
-    void readList();
     void missingFile_readsDefaultsAndEmptyLists();
     void write_data();
     void write();
+    void fileEncoding_isReadAndWrittenBack_data();
+    void fileEncoding_isReadAndWrittenBack();
     void writtenValue_readsBackUnchanged_data();
     void writtenValue_readsBackUnchanged();
     void externalChange_isNoticed();
@@ -62,115 +60,6 @@ private:
     QTemporaryDir dir_;
     QString path() const { return dir_.filePath(QStringLiteral("k.ini")); }
 };
-
-void tst_PrivateProfile::readValue_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QByteArray>("section");
-    QTest::addColumn<QByteArray>("key");
-    QTest::addColumn<QByteArray>("fallback");
-    QTest::addColumn<QByteArray>("expected");
-
-    const QByteArray basic = "[pairs]\npattern0=open mail\ncommand0=mail\n";
-    QTest::newRow("plain") << basic << QByteArray("pairs") << QByteArray("command0") << kAbsent
-                           << QByteArray("mail");
-    QTest::newRow("names ignore case") << basic << QByteArray("PAIRS") << QByteArray("Pattern0")
-                                       << kAbsent << QByteArray("open mail");
-    QTest::newRow("missing key, absent default")
-        << basic << QByteArray("pairs") << QByteArray("focus0") << kAbsent << QByteArray("");
-    QTest::newRow("missing key, default") << basic << QByteArray("pairs") << QByteArray("focus0")
-                                          << QByteArray("FAIL") << QByteArray("FAIL");
-    QTest::newRow("missing section") << basic << QByteArray("other") << QByteArray("pattern0")
-                                     << QByteArray("d") << QByteArray("d");
-    QTest::newRow("empty value is not the default")
-        << QByteArray("[s]\nk=\n") << QByteArray("s") << QByteArray("k") << QByteArray("d")
-        << QByteArray("");
-    QTest::newRow("blanks around names and value")
-        << QByteArray("  [ s ]  \n\t k \t=  v w  \n") << QByteArray("s") << QByteArray("k")
-        << kAbsent << QByteArray("v w");
-    QTest::newRow("double quotes dropped") << QByteArray("[s]\nk=\" v \"\n") << QByteArray("s")
-                                           << QByteArray("k") << kAbsent << QByteArray(" v ");
-    QTest::newRow("single quotes dropped") << QByteArray("[s]\nk='v'\n") << QByteArray("s")
-                                           << QByteArray("k") << kAbsent << QByteArray("v");
-    QTest::newRow("unmatched quotes kept") << QByteArray("[s]\nk=\"v'\n") << QByteArray("s")
-                                           << QByteArray("k") << kAbsent << QByteArray("\"v'");
-    QTest::newRow("split at first equals") << QByteArray("[s]\nk=a=b\n") << QByteArray("s")
-                                           << QByteArray("k") << kAbsent << QByteArray("a=b");
-    QTest::newRow("comment is no key") << QByteArray("[s]\n;k=v\n") << QByteArray("s")
-                                       << QByteArray(";k") << QByteArray("d") << QByteArray("d");
-    QTest::newRow("first duplicate key wins") << QByteArray("[s]\nk=1\nk=2\n") << QByteArray("s")
-                                              << QByteArray("k") << kAbsent << QByteArray("1");
-    QTest::newRow("first duplicate section wins")
-        << QByteArray("[s]\nk=1\n[S]\nk=2\nj=3\n") << QByteArray("s") << QByteArray("j")
-        << QByteArray("d") << QByteArray("d");
-    QTest::newRow("section name runs to last bracket")
-        << QByteArray("[a]b]\nk=v\n") << QByteArray("a]b") << QByteArray("k") << kAbsent
-        << QByteArray("v");
-    QTest::newRow("byte-order mark skipped")
-        << QByteArray("\xEF\xBB\xBF[s]\nk=v\n") << QByteArray("s") << QByteArray("k") << kAbsent
-        << QByteArray("v");
-    QTest::newRow("CRLF") << QByteArray("[s]\r\nk=v\r\nj=w\r\n") << QByteArray("s")
-                          << QByteArray("k") << kAbsent << QByteArray("v");
-    QTest::newRow("no final line end") << QByteArray("[s]\nk=v") << QByteArray("s")
-                                       << QByteArray("k") << kAbsent << QByteArray("v");
-    QTest::newRow("key before any section is in none")
-        << QByteArray("k=v\n[s]\n") << QByteArray("s") << QByteArray("k") << kAbsent
-        << QByteArray("");
-}
-
-void tst_PrivateProfile::readValue()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(QByteArray, section);
-    QFETCH(QByteArray, key);
-    QFETCH(QByteArray, fallback);
-    QFETCH(QByteArray, expected);
-
-    putFile(path(), file);
-    const Read read = get(section, key, fallback, 255, path());
-    QCOMPARE(read.count, expected.size());
-    QCOMPARE(read.bytes.left(read.count), expected);
-    QCOMPARE(read.bytes.at(read.count), '\0');
-}
-
-void tst_PrivateProfile::readList_data()
-{
-    QTest::addColumn<QByteArray>("file");
-    QTest::addColumn<QByteArray>("section");
-    QTest::addColumn<int>("bufferSize");
-    QTest::addColumn<QByteArray>("expected"); // the buffer up to and with its final NULs
-    QTest::addColumn<int>("count");
-
-    const QByteArray file = "; head\n[one]\na=1\n;c=2\nbb=3\nA=4\n[two]\n[ONE]\nz=9\n";
-    QTest::newRow("key list") << file << QByteArray("one") << 64 << QByteArray("a\0bb\0\0", 6) << 5;
-    QTest::newRow("section list, duplicates once")
-        << file << kAbsent << 64 << QByteArray("one\0two\0\0", 9) << 8;
-    QTest::newRow("missing section")
-        << file << QByteArray("three") << 64 << QByteArray("\0", 1) << 0;
-    QTest::newRow("empty section") << file << QByteArray("two") << 64 << QByteArray("\0", 1) << 0;
-    QTest::newRow("exact fit") << file << QByteArray("one") << 6 << QByteArray("a\0bb\0\0", 6) << 5;
-    QTest::newRow("cut inside last name")
-        << file << QByteArray("one") << 5 << QByteArray("a\0b\0\0", 5) << 3;
-    QTest::newRow("cut after a NUL")
-        << file << QByteArray("one") << 4 << QByteArray("a\0\0\0", 4) << 2;
-    QTest::newRow("empty key name is listed")
-        << QByteArray("[s]\n=v\nk=w\n") << QByteArray("s") << 64 << QByteArray("\0k\0\0", 4) << 3;
-}
-
-void tst_PrivateProfile::readList()
-{
-    QFETCH(QByteArray, file);
-    QFETCH(QByteArray, section);
-    QFETCH(int, bufferSize);
-    QFETCH(QByteArray, expected);
-    QFETCH(int, count);
-
-    putFile(path(), file);
-    const Read read =
-        get(section, kAbsent, kAbsent, static_cast<std::uint32_t>(bufferSize), path());
-    QCOMPARE(read.count, count);
-    QCOMPARE(read.bytes.left(expected.size()), expected);
-}
 
 void tst_PrivateProfile::missingFile_readsDefaultsAndEmptyLists()
 {
@@ -223,6 +112,12 @@ void tst_PrivateProfile::write_data()
         << file << QByteArray("one") << QByteArray("a=b") << QByteArray("x") << 0 << file;
     QTest::newRow("absent section refused")
         << file << kAbsent << QByteArray("a") << QByteArray("x") << 0 << file;
+    QTest::newRow("CR line ends kept")
+        << QByteArray("[s]\rk=v\r") << QByteArray("s") << QByteArray("j") << QByteArray("w") << 1
+        << QByteArray("[s]\rk=v\rj=w\r");
+    QTest::newRow("section \"\" holds the lines before the first header")
+        << QByteArray("; top\nk=v\n[s]\n") << QByteArray("") << QByteArray(" k ") << QByteArray("w")
+        << 1 << QByteArray("; top\nk=w\n[s]\n");
     QTest::newRow("new file") << QByteArray() << QByteArray("s") << QByteArray("k")
                               << QByteArray("v") << 1 << QByteArray("[s]\nk=v\n");
 }
@@ -245,13 +140,82 @@ void tst_PrivateProfile::write()
     QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).size(), after.isNull() ? 0 : 1);
 }
 
+QByteArray utf16(const QString& text)
+{
+    return QByteArray("\xFF\xFE") +
+           QByteArray(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+}
+
+void tst_PrivateProfile::fileEncoding_isReadAndWrittenBack_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("value");    // of key k, in UTF-8
+    QTest::addColumn<QByteArray>("written");  // to key new
+    QTest::addColumn<QByteArray>("readBack"); // key new, in UTF-8
+    QTest::addColumn<QByteArray>("after");
+
+    QTest::newRow("UTF-16LE") << utf16(QStringLiteral("[s]\r\nk=v\r\n")) << QByteArray("v")
+                              << QByteArray("\xC3\xA9") << QByteArray("\xC3\xA9")
+                              << utf16(QStringLiteral("[s]\r\nk=v\r\nnew=\u00E9\r\n"));
+    QTest::newRow("Windows-1252") << QByteArray("[s]\nk=caf\xE9\n") << QByteArray("caf\xC3\xA9")
+                                  << QByteArray("\xE2\x82\xAC") << QByteArray("\xE2\x82\xAC")
+                                  << QByteArray("[s]\nk=caf\xE9\nnew=\x80\n");
+    QTest::newRow("Windows-1252, its undefined bytes kept")
+        << QByteArray("[s]\nk=\x81\x8D\x8F\x90\x9D\n")
+        << QByteArray("\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D") << QByteArray("x")
+        << QByteArray("x") << QByteArray("[s]\nk=\x81\x8D\x8F\x90\x9D\nnew=x\n");
+    QTest::newRow("Windows-1252 given a character it lacks becomes UTF-8")
+        << QByteArray("[s]\nk=caf\xE9\n") << QByteArray("caf\xC3\xA9") << QByteArray("\xE2\x98\xBA")
+        << QByteArray("\xE2\x98\xBA") << QByteArray("[s]\nk=caf\xC3\xA9\nnew=\xE2\x98\xBA\n");
+    QTest::newRow("UTF-8 with a byte-order mark")
+        << QByteArray("\xEF\xBB\xBF[s]\nk=\xC3\xA9\n") << QByteArray("\xC3\xA9") << QByteArray("x")
+        << QByteArray("x") << QByteArray("\xEF\xBB\xBF[s]\nk=\xC3\xA9\nnew=x\n");
+    QTest::newRow("byte-order mark, then Windows-1252")
+        << QByteArray("\xEF\xBB\xBF[s]\nk=\xE9\n") << QByteArray("\xC3\xA9")
+        << QByteArray("\xC3\xA9") << QByteArray("\xC3\xA9")
+        << QByteArray("\xEF\xBB\xBF[s]\nk=\xE9\nnew=\xE9\n");
+    QTest::newRow("caller's text that is no UTF-8 is Windows-1252")
+        << QByteArray("[s]\nk=v\n") << QByteArray("v") << QByteArray("caf\xE9")
+        << QByteArray("caf\xC3\xA9") << QByteArray("[s]\nk=v\nnew=caf\xC3\xA9\n");
+}
+
+void tst_PrivateProfile::fileEncoding_isReadAndWrittenBack()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, written);
+    QFETCH(QByteArray, readBack);
+    QFETCH(QByteArray, after);
+
+    const QString file = dir_.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".ini");
+    putFile(file, before);
+    QCOMPARE(get("s", "k", kAbsent, 255, file).bytes.left(value.size() + 1), value + '\0');
+    QCOMPARE(WritePrivateProfileStringA("s", "new", written.constData(), file.toLocal8Bit()), 1);
+    QCOMPARE(fileBytes(file), after);
+    profile::forget(file.toStdString());
+    QCOMPARE(get("s", "new", kAbsent, 255, file).bytes.left(readBack.size() + 1), readBack + '\0');
+    QCOMPARE(get("s", "k", kAbsent, 255, file).bytes.left(value.size() + 1), value + '\0');
+}
+
 void tst_PrivateProfile::writtenValue_readsBackUnchanged_data()
 {
     QTest::addColumn<QByteArray>("value");
-    const char* values[] = {
-        "",        " lead",  "trail ",          "\"quoted\"",    "'single'",      "\"",
-        "'",       "a=b=c",  "; not a comment", "# hash",        "[not section]", "\tab\t",
-        "grüße ☺", "\"open", "close'",          "\xff\xfe bytes"};
+    const char* values[] = {"",
+                            " lead",
+                            "trail ",
+                            "\"quoted\"",
+                            "'single'",
+                            "\"",
+                            "'",
+                            "a=b=c",
+                            "; not a comment",
+                            "# hash",
+                            "[not section]",
+                            "\tab\t",
+                            "grüße ☺",
+                            "\"open",
+                            "close'",
+                            "\xc3\xbf\xc3\xbe bytes"};
     for (const char* value : values)
         QTest::newRow(value) << QByteArray(value);
 }

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace profile {
+
+// How an INI file's bytes hold its text. Inside the store all text is UTF-8. A file is read as
+// UTF-16LE after its byte-order mark, as UTF-8 when its bytes are valid UTF-8 (after an optional
+// byte-order mark), and otherwise as Windows-1252, the ANSI code page of the files' origin. Each
+// of the three gives the file's bytes back unchanged when its text is encoded again.
+struct FileEncoding {
+    enum class Charset { Utf8, Utf16Le, Windows1252 };
+    std::string byteOrderMark;
+    Charset charset = Charset::Utf8;
+};
+
+// The text of a file in UTF-8, and in `encoding` how to write it back.
+std::string decodeFile(std::string_view bytes, FileEncoding& encoding);
+
+// The bytes of `text` in `encoding`. Text that Windows-1252 cannot hold is written in UTF-8
+// instead, so that nothing is lost.
+std::string encodeFile(std::string_view text, const FileEncoding& encoding);
+
+// 8-bit text from a caller in UTF-8: taken as it is when it is valid UTF-8, and as
+// Windows-1252 otherwise.
+std::string fromCallerText(std::string_view bytes);
+
+bool isUtf8(std::string_view bytes);
+
+// Whether every character of the UTF-8 text has a byte in Windows-1252.
+bool fitsWindows1252(std::string_view text);
+
+// The length of `text` without a UTF-8 sequence that a cut left incomplete at its end.
+std::size_t wholeCharacters(std::string_view text);
+
+} // namespace profile
