@@ -1,3 +1,4 @@
+#include "launcher/cShell.h"
 #include "main_window/frmMain.h"
 
 #include <QApplication>
@@ -32,7 +33,7 @@ void fill(frmMain& window, int rows)
 
 void measureTable(const QString& path, int rows)
 {
-    frmMainSeams seams = frmMainSeams::real();
+    frmMainSeams seams = frmMainSeams::real(std::make_shared<cShell>());
     seams.settingsPath = path;
     std::vector<double> saves, loads;
     for (int run = 0; run < kRuns; ++run) {

@@ -1,15 +1,20 @@
+#include "launcher/cShell.h"
+#include "launcher/cWindowStyler.h"
 #include "main_window/cShutdownSignals.h"
 #include "main_window/frmMain.h"
-#include "main_window/save_on_exit.h"
+#include "main_window/save_on_display_loss.h"
 #include "main_window/shutdown_on_signal.h"
 
 #include <QApplication>
 
+// Everything that lives as long as the program is made here, in the order it is needed, and
+// goes in the reverse order.
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
-    frmMain window;
-    const cSaveOnExit saveOnExit(window);
+    auto launcher = std::make_shared<cShell>(std::make_unique<cWindowStyler>(qgetenv("DISPLAY")));
+    frmMain window(frmMainSeams::real(launcher));
+    const cSaveOnDisplayLoss saveOnDisplayLoss(window);
     cShutdownSignals shutdown;
     bool shuttingDown = false;
     closeOnShutdownSignals(shutdown, window, shuttingDown);

@@ -6,10 +6,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-cChildReaper& cChildReaper::instance()
+cChildReaper::~cChildReaper()
 {
-    static cChildReaper* reaper = new cChildReaper;
-    return *reaper;
+    // An enabled watch still holds its pidfd; a disabled one has closed it already.
+    for (auto* ended : findChildren<QSocketNotifier*>(QString(), Qt::FindDirectChildrenOnly)) {
+        if (ended->isEnabled())
+            ::close(static_cast<int>(ended->socket()));
+    }
 }
 
 void cChildReaper::watch(pid_t child)

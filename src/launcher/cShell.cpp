@@ -1,7 +1,7 @@
 #include "cShell.h"
 
 #include "cChildReaper.h"
-#include "cWindowStyler.h"
+#include "cWindowStyling.h"
 #include "command_line.h"
 #include "detached_process.h"
 #include "runtime/cRaisedError.h"
@@ -21,6 +21,13 @@ bool isWindowStyle(std::int16_t windowStyle)
 }
 
 } // namespace
+
+cShell::cShell(std::unique_ptr<cWindowStyling> styler)
+    : reaper_(std::make_unique<cChildReaper>()), styler_(std::move(styler))
+{
+}
+
+cShell::~cShell() = default;
 
 std::int64_t cShell::Shell(const QString& commandLine, std::int16_t windowStyle)
 {
@@ -43,7 +50,8 @@ std::int64_t cShell::Shell(const QString& commandLine, std::int16_t windowStyle)
             throw cRaisedError(kPermissionDenied, QStringLiteral("Permission denied"));
         throw cRaisedError(kInvalidCall, QString::fromLocal8Bit(std::strerror(error)));
     }
-    cChildReaper::instance().watch(started);
-    cWindowStyler::instance().apply(started, windowStyle);
+    reaper_->watch(started);
+    if (styler_)
+        styler_->apply(started, windowStyle);
     return started;
 }

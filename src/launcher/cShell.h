@@ -1,18 +1,32 @@
 #pragma once
 
+#include "cWindowStyling.h"
+
 #include <QString>
 #include <cstdint>
+#include <memory>
+
+class cChildReaper;
 
 // The process launcher: starts a command line with a window style, without waiting for it.
 // The line is split into a program and its arguments by the POSIX shell's quoting rules,
-// without expansion, pipes or redirections; the program is looked up in PATH. On an X11 desktop
-// its windows then take the window style (see cWindowStyler).
+// without expansion, pipes or redirections; the program is looked up in PATH. The styler, when
+// there is one, then gives its windows the window style (see cWindowStyler); without one a
+// style is accepted and has no effect. Every program it started is reaped as it ends, for as
+// long as the launcher lives.
 class cShell {
 public:
-    virtual ~cShell() = default;
+    explicit cShell(std::unique_ptr<cWindowStyling> styler = nullptr);
+    virtual ~cShell();
+    cShell(const cShell&) = delete;
+    cShell& operator=(const cShell&) = delete;
 
     // Returns the started program's task identifier. Throws cRaisedError when the program
     // cannot be started, the line is empty or unbalanced, or the style is not one of
     // 0, 1, 2, 3, 4, 6.
     virtual std::int64_t Shell(const QString& commandLine, std::int16_t windowStyle);
+
+private:
+    std::unique_ptr<cChildReaper> reaper_;
+    std::unique_ptr<cWindowStyling> styler_;
 };

@@ -2,7 +2,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QHash>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -27,13 +26,8 @@ pid_t parentOf(pid_t process)
 
 } // namespace
 
-cWindowStyler& cWindowStyler::instance()
-{
-    static cWindowStyler* styler = new cWindowStyler;
-    return *styler;
-}
-
-cWindowStyler::cWindowStyler() : timer_(new QTimer(this))
+cWindowStyler::cWindowStyler(QByteArray display, QObject* parent)
+    : QObject(parent), display_(std::move(display)), timer_(new QTimer(this))
 {
     timer_->setInterval(kPollMs);
     connect(timer_, &QTimer::timeout, this, &cWindowStyler::poll);
@@ -49,8 +43,8 @@ bool cWindowStyler::connected()
 {
     if (!triedToConnect_) {
         triedToConnect_ = true;
-        if (std::getenv("DISPLAY")) {
-            connection_ = xcb_connect(nullptr, nullptr);
+        if (!display_.isEmpty()) {
+            connection_ = xcb_connect(display_.constData(), nullptr);
             if (xcb_connection_has_error(connection_)) {
                 xcb_disconnect(connection_);
                 connection_ = nullptr;
@@ -142,16 +136,15 @@ void cWindowStyler::style(std::uint32_t window, const Watch& watch)
 
 std::uint32_t cWindowStyler::atom(const char* name)
 {
-    static QHash<QByteArray, std::uint32_t> known;
     const QByteArray key(name);
-    if (const auto found = known.constFind(key); found != known.cend())
+    if (const auto found = atoms_.constFind(key); found != atoms_.cend())
         return *found;
     xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(
         connection_, xcb_intern_atom(connection_, 0, static_cast<std::uint16_t>(key.size()), name),
         nullptr);
     const std::uint32_t value = reply ? reply->atom : 0;
     std::free(reply);
-    known.insert(key, value);
+    atoms_.insert(key, value);
     return value;
 }
 

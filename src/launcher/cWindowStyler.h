@@ -1,5 +1,9 @@
 #pragma once
 
+#include "cWindowStyling.h"
+
+#include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QSet>
 #include <QVector>
@@ -13,16 +17,17 @@ class QTimer;
 // desktop with an EWMH window manager. For a few seconds after the start it looks for new
 // top-level windows whose _NET_WM_PID is the program or a process it started, and asks the
 // window manager to hide, iconify, maximise or activate them; for styles 4 and 6 the window that
-// was active before keeps the focus. Without an X display (pure Wayland, no display) a style is
-// accepted and has no effect.
-class cWindowStyler : public QObject {
+// was active before keeps the focus. It connects to the given X display when a style is first
+// applied; without one (pure Wayland, no display) a style is accepted and has no effect.
+class cWindowStyler : public QObject, public cWindowStyling {
     Q_OBJECT
 
 public:
-    static cWindowStyler& instance();
+    // `display` names the X display as DISPLAY does; empty: none.
+    explicit cWindowStyler(QByteArray display, QObject* parent = nullptr);
     ~cWindowStyler() override;
 
-    void apply(pid_t program, std::int16_t windowStyle);
+    void apply(pid_t program, std::int16_t windowStyle) override;
 
     // How long after the start windows are looked for.
     static constexpr int kWatchMs = 5000;
@@ -36,7 +41,6 @@ private:
         qint64 deadline;
     };
 
-    cWindowStyler();
     bool connected();
     void poll();
     void style(std::uint32_t window, const Watch& watch);
@@ -51,9 +55,11 @@ private:
     void sendToRoot(std::uint32_t window, std::uint32_t type, std::uint32_t d0, std::uint32_t d1,
                     std::uint32_t d2);
 
+    QByteArray display_;
     xcb_connection_t* connection_ = nullptr;
     bool triedToConnect_ = false;
     std::uint32_t root_ = 0;
+    QHash<QByteArray, std::uint32_t> atoms_;
     QVector<Watch> watches_;
     QTimer* timer_;
 };

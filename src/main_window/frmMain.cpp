@@ -21,10 +21,10 @@
 #include <QShortcut>
 #include <QTimer>
 
-frmMainSeams frmMainSeams::real()
+frmMainSeams frmMainSeams::real(std::shared_ptr<cShell> shell)
 {
     const QFileInfo executable(QCoreApplication::applicationFilePath());
-    return {std::make_shared<cMessageBox>(), std::make_shared<cClock>(), std::make_shared<cShell>(),
+    return {std::make_shared<cMessageBox>(), std::make_shared<cClock>(), std::move(shell),
             executable.absolutePath() + u'/' + executable.completeBaseName() +
                 QStringLiteral(".ini")};
 }

@@ -29,7 +29,9 @@ struct frmMainSeams {
     // The settings file; by default beside the executable, named after it, with ".ini".
     QString settingsPath;
 
-    static frmMainSeams real();
+    // The program's own: real message boxes and clock, the given launcher, the file beside the
+    // executable.
+    static frmMainSeams real(std::shared_ptr<cShell> shell);
 };
 
 // The main window: the pair table in three index-aligned lists (row i of lstPattern,
@@ -38,7 +40,7 @@ class frmMain : public QWidget {
     Q_OBJECT
 
 public:
-    explicit frmMain(frmMainSeams seams = frmMainSeams::real(), QWidget* parent = nullptr);
+    explicit frmMain(frmMainSeams seams, QWidget* parent = nullptr);
     ~frmMain() override;
 
     // Logs the start, loads section "pairs" of the settings file into the lists, and starts

@@ -9,6 +9,7 @@ private slots:
     void voiceString_runsThePairedCommand_andClosingSavesTheTable();
     void terminated_whileAMessageBoxWaits_savesAndExits();
     void displayGone_theTableIsSavedBeforeTheEnd();
+    void hangUpIgnoredAtStart_staysIgnored();
     void settingsOutOfReach_areReportedAndLeftAsTheyAre_data();
     void settingsOutOfReach_areReportedAndLeftAsTheyAre();
 };
@@ -68,6 +69,21 @@ void tst_EndToEnd::displayGone_theTableIsSavedBeforeTheEnd()
     // Saved in the table's own numbering: the save really ran.
     QCOMPARE(fileBytes(kormil.settingsPath()),
              QByteArray("[pairs]\npattern0=kept\ncommand0=true\nfocus0=1\n"));
+}
+
+void tst_EndToEnd::hangUpIgnoredAtStart_staysIgnored()
+{
+    if (!RunningKormil::portIsFree())
+        QSKIP("TCP port 2011, which the program listens on at start, is in use here");
+    RunningKormil kormil;
+    kormil.ignoreHangUp(); // nohup kormil
+    QVERIFY(kormil.start("[pairs]\npattern0=still here\ncommand0=true\nfocus0=1\n"));
+    QCOMPARE(::kill(static_cast<pid_t>(kormil.process.processId()), SIGHUP), 0);
+    // Served after the hang-up arrived: the program went on listening and dispatching.
+    QVERIFY(kormil.sendAlone("still here"));
+    QVERIFY(kormil.log().contains(" Executing: true\n"));
+    QCOMPARE(kormil.process.state(), QProcess::Running);
+    QVERIFY(kormil.stop());
 }
 
 void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre_data()

@@ -8,7 +8,9 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <csignal>
 #include <grp.h>
+#include <optional>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -34,6 +36,9 @@ public:
     enum class Restriction { None, UnreadableSettings, ReadOnlyFolder };
     void restrict(Restriction restriction) { restriction_ = restriction; }
 
+    // Starts the program with SIGHUP ignored, as nohup does.
+    void ignoreHangUp() { ignoreHangUp_ = true; }
+
     // Shows the window on this X display instead of running headless.
     void useDisplay(const QString& display) { display_ = display; }
 
@@ -56,6 +61,13 @@ public:
             environment.insert(QStringLiteral("DISPLAY"), display_);
         }
         process.setProcessEnvironment(environment);
+        process.setChildProcessModifier([ignoreHangUp = ignoreHangUp_, user = user_] {
+            if (ignoreHangUp)
+                ::signal(SIGHUP, SIG_IGN);
+            if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->second) != 0 ||
+                         ::setuid(user->first) != 0))
+                ::_exit(126);
+        });
         // A file, not a pipe: the log is read at any time, however much the program writes.
         process.setStandardErrorFile(path(QStringLiteral("stderr.log")));
         process.start(program, {});
@@ -137,12 +149,7 @@ private:
             const passwd* nobody = ::getpwnam("nobody");
             if (!nobody)
                 return false;
-            const uid_t uid = nobody->pw_uid;
-            const gid_t gid = nobody->pw_gid;
-            process.setChildProcessModifier([uid, gid] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0)
-                    ::_exit(126);
-            });
+            user_ = std::pair{nobody->pw_uid, nobody->pw_gid};
         }
         // Made before the folder turns read-only; the log goes there.
         QFile log(path(QStringLiteral("stderr.log")));
@@ -161,4 +168,6 @@ private:
     QByteArray log_;
     QString display_;
     Restriction restriction_ = Restriction::None;
+    bool ignoreHangUp_ = false;
+    std::optional<std::pair<uid_t, gid_t>> user_; // whom the program runs as, when not us
 };

@@ -1,3 +1,4 @@
+#include "launcher/cShell.h"
 #include "main_window/frmMain.h"
 
 #include <QApplication>
@@ -11,7 +12,7 @@ int main(int argc, char* argv[])
     QApplication app(argc, argv);
     if (argc < 2)
         return 2;
-    frmMainSeams seams = frmMainSeams::real();
+    frmMainSeams seams = frmMainSeams::real(std::make_shared<cShell>());
     seams.settingsPath = QString::fromLocal8Bit(argv[1]);
     frmMain window(seams);
     window.txtPort->setText(QStringLiteral("0")); // never wait on a busy port's message box

@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 #include "launcher/cShell.h"
+#include "launcher/cWindowStyling.h"
 #include "launcher/command_line.h"
 #include "runtime/cRaisedError.h"
 
@@ -11,6 +12,7 @@
 #include <QTest>
 #include <cerrno>
 #include <csignal>
+#include <sys/wait.h>
 #include <unistd.h>
 
 Q_DECLARE_METATYPE(std::vector<std::string>)
@@ -33,6 +35,16 @@ QMap<int, QByteArray> descriptorTargets(const QString& process)
     return targets;
 }
 
+// Records what it was asked to style, instead of talking to a window system.
+struct RecordingStyler : cWindowStyling {
+    explicit RecordingStyler(QList<QPair<pid_t, int>>& applied) : applied(applied) {}
+    void apply(pid_t program, std::int16_t windowStyle) override
+    {
+        applied.append({program, windowStyle});
+    }
+    QList<QPair<pid_t, int>>& applied;
+};
+
 } // namespace
 
 class tst_Launcher : public QObject {
@@ -43,12 +55,18 @@ private slots:
     void split();
     void shell_refusesWhatCannotStart_data();
     void shell_refusesWhatCannotStart();
+    void started_isHandedToTheStylerWithItsStyle_data();
+    void started_isHandedToTheStylerWithItsStyle();
     void started_hasItsOwnSessionAndNoneOfOurDescriptors();
     void program_isLookedUpInPath();
     void everyStartedProgram_isReaped();
+    void launcherGone_leavesNoDescriptorBehind();
 
 private:
     QTemporaryDir dir_;
+    QList<QPair<pid_t, int>> styled_;
+    // The real launcher, without a display: its styler only records.
+    cShell shell_{std::make_unique<RecordingStyler>(styled_)};
 };
 
 void tst_Launcher::split_data()
@@ -114,13 +132,30 @@ void tst_Launcher::shell_refusesWhatCannotStart()
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write("#!/bin/sh\n");
     }
+    styled_.clear();
     try {
-        cShell().Shell(commandLine, static_cast<std::int16_t>(style));
+        shell_.Shell(commandLine, static_cast<std::int16_t>(style));
         QFAIL("the launcher started what it should have refused");
     } catch (const cRaisedError& error) {
         QCOMPARE(error.number, errorNumber);
         QVERIFY(!error.text.isEmpty());
     }
+    QVERIFY(styled_.isEmpty());
+}
+
+void tst_Launcher::started_isHandedToTheStylerWithItsStyle_data()
+{
+    QTest::addColumn<int>("style");
+    for (int style : {0, 1, 2, 3, 4, 6})
+        QTest::addRow("style %d", style) << style;
+}
+
+void tst_Launcher::started_isHandedToTheStylerWithItsStyle()
+{
+    QFETCH(int, style);
+    styled_.clear();
+    const auto pid = static_cast<pid_t>(shell_.Shell(QStringLiteral("true"), std::int16_t(style)));
+    QCOMPARE(styled_, (QList<QPair<pid_t, int>>{{pid, style}}));
 }
 
 void tst_Launcher::started_hasItsOwnSessionAndNoneOfOurDescriptors()
@@ -130,7 +165,7 @@ void tst_Launcher::started_hasItsOwnSessionAndNoneOfOurDescriptors()
     // A copy without close-on-exec, as a careless library would leave one.
     const int inheritable = ::dup(static_cast<int>(listening.socketDescriptor()));
     QVERIFY(inheritable >= 0);
-    const auto pid = static_cast<pid_t>(cShell().Shell(QStringLiteral("sleep 30"), 1));
+    const auto pid = static_cast<pid_t>(shell_.Shell(QStringLiteral("sleep 30"), 1));
     const QString proc = QStringLiteral("/proc/%1").arg(pid);
     QTRY_COMPARE_WITH_TIMEOUT(QFile::symLinkTarget(proc + QStringLiteral("/exe")).section(u'/', -1),
                               QStringLiteral("sleep"), 10000);
@@ -167,7 +202,7 @@ void tst_Launcher::program_isLookedUpInPath()
     const QByteArray oldPath = qgetenv("PATH");
     qputenv("PATH", "/nonexistent:" + bin.toLocal8Bit() + ":" + oldPath);
     const QString out = dir_.filePath(QStringLiteral("tool.out"));
-    cShell().Shell(QStringLiteral("kormil-test-tool 'two words' %1").arg(out), 4);
+    shell_.Shell(QStringLiteral("kormil-test-tool 'two words' %1").arg(out), 4);
     qputenv("PATH", oldPath);
     QTRY_COMPARE_WITH_TIMEOUT(fileBytes(out), QByteArray("two words\n"), 10000);
 }
@@ -195,16 +230,30 @@ void tst_Launcher::everyStartedProgram_isReaped()
     const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
     const auto before = descriptors();
     for (int i = 0; i < 1000; ++i)
-        cShell().Shell(QStringLiteral("true"), 0);
+        shell_.Shell(QStringLiteral("true"), 0);
     for (int i = 0; i < 100; ++i) {
         try {
-            cShell().Shell(QStringLiteral("kormil-no-such-program"), 0);
+            shell_.Shell(QStringLiteral("kormil-no-such-program"), 0);
         } catch (const cRaisedError&) {
         }
     }
     QTRY_COMPARE_WITH_TIMEOUT(childrenOfThisProcess(), 0, 90000);
     // Fewer is fine: children of earlier tests may have been reaped, closing their pidfds.
     QTRY_VERIFY(descriptors() <= before);
+}
+
+void tst_Launcher::launcherGone_leavesNoDescriptorBehind()
+{
+    const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const auto before = descriptors();
+    pid_t pid = 0;
+    {
+        cShell shell;
+        pid = static_cast<pid_t>(shell.Shell(QStringLiteral("sleep 30"), 1));
+    }
+    QCOMPARE(descriptors(), before);
+    QCOMPARE(::kill(pid, SIGKILL), 0);
+    QCOMPARE(::waitpid(pid, nullptr, 0), pid);
 }
 
 QTEST_MAIN(tst_Launcher)

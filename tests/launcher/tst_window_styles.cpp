@@ -149,6 +149,7 @@ private:
     QProcess windowManager_;
     WestonDisplay weston_;
     XWindows x_;
+    std::unique_ptr<cShell> shell_;
 };
 
 void tst_WindowStyles::initTestCase()
@@ -160,6 +161,8 @@ void tst_WindowStyles::initTestCase()
         qputenv("DISPLAY", weston_.name().toLocal8Bit());
         qputenv("QT_QPA_PLATFORM", "xcb"); // for the programs started from here
         QVERIFY(x_.open());
+        shell_ =
+            std::make_unique<cShell>(std::make_unique<cWindowStyler>(weston_.name().toLocal8Bit()));
         return;
     }
     const QString openbox = QStandardPaths::findExecutable(QStringLiteral("openbox"));
@@ -172,6 +175,8 @@ void tst_WindowStyles::initTestCase()
     QVERIFY(windowManager_.waitForStarted());
     QVERIFY(x_.open());
     QTRY_VERIFY_WITH_TIMEOUT(x_.hasWindowManager(), 10000);
+    shell_ =
+        std::make_unique<cShell>(std::make_unique<cWindowStyler>(server_.name().toLocal8Bit()));
 }
 
 void tst_WindowStyles::cleanupTestCase()
@@ -200,14 +205,14 @@ void tst_WindowStyles::style_shapesTheStartedWindow()
     const QString client = QStringLiteral(X_CLIENT_EXECUTABLE);
 
     // A window that has the focus when the command starts.
-    const auto holderPid = cShell().Shell(client + QStringLiteral(" holder"), 1);
+    const auto holderPid = shell_->Shell(client + QStringLiteral(" holder"), 1);
     xcb_window_t holder = 0;
     QTRY_VERIFY_WITH_TIMEOUT((holder = x_.windowOf(holderPid)) != 0, 10000);
     if (!kOnXWayland)
         QTRY_COMPARE_WITH_TIMEOUT(x_.active(), holder, 10000);
     QTest::qWait(300);
 
-    const auto pid = cShell().Shell(client + QStringLiteral(" styled"), std::int16_t(style));
+    const auto pid = shell_->Shell(client + QStringLiteral(" styled"), std::int16_t(style));
     xcb_window_t window = 0;
     QTRY_VERIFY_WITH_TIMEOUT((window = x_.windowOf(pid)) != 0 || style == 0, 10000);
     QTest::qWait(1000); // let the window manager and the program settle

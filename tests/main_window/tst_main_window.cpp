@@ -116,7 +116,7 @@ void tst_MainWindow::layout_followsTheDesign()
     QFETCH(QString, caption);
     QFETCH(QRect, twips);
 
-    frmMain window; // as the program builds it, port box included
+    frmMain window(frmMainSeams::real(std::make_shared<cShell>())); // port box included
     QWidget* control = window.findChild<QWidget*>(name);
     QVERIFY(control);
     const int dpi = window.logicalDpiX();
