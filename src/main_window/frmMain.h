@@ -1,5 +1,14 @@
 #pragma once
 
+// frmMain's members are defined by subject, in these files:
+//   main_window/frmMain.cpp          construction, layout, wiring, closing
+//   main_window/pair_store.cpp       Form_Load, Form_Unload
+//   main_window/activity_log.cpp     Log, cmdClear_Click
+//   main_window/pair_commands.cpp    the list clicks, cmdDel_Click, cmdEdit_Click, cmdNew_Click
+//   listener/listener.cpp            cmdListen_Click, tmrWinsock_Timer, wckTCP_ConnectionRequest
+//   listener/dispatch.cpp            wckTCP_DataArrival, RunCommand, cmdRun_Click
+//   listener/allow_list_setting.cpp  loadAllowList
+
 #include "listener/cAllowList.h"
 #include "settings/cIniFile.h"
 
