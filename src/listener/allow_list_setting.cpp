@@ -2,8 +2,10 @@
 
 namespace {
 
-// What the settings file reads back of one value; a longer list is cut there.
-constexpr qsizetype kMaxStoredChars = 254;
+// What the settings file reads back of one value; a longer list is cut there, never inside a
+// character, so a cut one is at most three bytes shorter.
+constexpr qsizetype kMaxStoredBytes = 254;
+constexpr qsizetype kLongestCharacter = 4;
 
 } // namespace
 
@@ -18,7 +20,7 @@ void frmMain::loadAllowList()
     QString text = settings.Value();
     QStringList rejected;
     // A cut entry could name a wider range than was written ("10.1.2.0/2" of "/24").
-    if (text.size() >= kMaxStoredChars) {
+    if (text.toLocal8Bit().size() > kMaxStoredBytes - kLongestCharacter) {
         const qsizetype lastComma = text.lastIndexOf(u',');
         rejected << text.mid(lastComma + 1).trimmed();
         text.truncate(std::max<qsizetype>(lastComma, 0));
