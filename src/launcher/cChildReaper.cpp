@@ -15,22 +15,37 @@ cChildReaper::~cChildReaper()
     }
 }
 
-void cChildReaper::watch(pid_t child)
+namespace {
+
+// True once the child has been reaped, by this call or before.
+bool reap(pid_t child, const cChildReaper::Ended& ended)
+{
+    int status = 0;
+    const pid_t reaped = ::waitpid(child, &status, WNOHANG);
+    if (reaped == child && ended)
+        ended(status);
+    return reaped != 0;
+}
+
+} // namespace
+
+void cChildReaper::watch(pid_t child, Ended ended)
 {
 #if defined(SYS_pidfd_open)
     const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
     if (pidfd >= 0) {
-        auto* ended = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
-        connect(ended, &QSocketNotifier::activated, this, [ended, pidfd, child] {
-            ::waitpid(child, nullptr, WNOHANG);
-            ended->setEnabled(false);
-            ended->deleteLater();
-            ::close(pidfd);
-        });
+        auto* notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
+        connect(notifier, &QSocketNotifier::activated, this,
+                [notifier, pidfd, child, ended = std::move(ended)] {
+                    notifier->setEnabled(false);
+                    notifier->deleteLater();
+                    ::close(pidfd);
+                    reap(child, ended);
+                });
         return;
     }
 #endif
-    polled_.append(child);
+    polled_.append({child, std::move(ended)});
     if (!poll_) {
         poll_ = new QTimer(this);
         connect(poll_, &QTimer::timeout, this, &cChildReaper::reapEnded);
@@ -40,5 +55,5 @@ void cChildReaper::watch(pid_t child)
 
 void cChildReaper::reapEnded()
 {
-    polled_.removeIf([](pid_t child) { return ::waitpid(child, nullptr, WNOHANG) != 0; });
+    polled_.removeIf([](const auto& child) { return reap(child.first, child.second); });
 }

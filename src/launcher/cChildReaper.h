@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <functional>
 #include <sys/types.h>
 
 class QTimer;
@@ -15,11 +16,13 @@ class cChildReaper : public QObject {
 public:
     explicit cChildReaper(QObject* parent = nullptr) : QObject(parent) {}
     ~cChildReaper() override;
-    void watch(pid_t child);
+    // Called with the child's wait status once it has been reaped.
+    using Ended = std::function<void(int waitStatus)>;
+    void watch(pid_t child, Ended ended = {});
 
 private:
     void reapEnded();
 
-    QList<pid_t> polled_;
+    QList<std::pair<pid_t, Ended>> polled_;
     QTimer* poll_ = nullptr;
 };

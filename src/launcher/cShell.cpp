@@ -50,7 +50,8 @@ std::int64_t cShell::Shell(const QString& commandLine, std::int16_t windowStyle)
             throw cRaisedError(kPermissionDenied, QStringLiteral("Permission denied"));
         throw cRaisedError(kInvalidCall, QString::fromLocal8Bit(std::strerror(error)));
     }
-    reaper_->watch(started);
+    reaper_->watch(started,
+                   [this, commandLine](int waitStatus) { reportEnd(commandLine, waitStatus); });
     if (styler_)
         styler_->apply(started, windowStyle);
     return started;

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 class cChildReaper;
@@ -26,7 +27,20 @@ public:
     // 0, 1, 2, 3, 4, 6.
     virtual std::int64_t Shell(const QString& commandLine, std::int16_t windowStyle);
 
+    // Told, with the command line and the wait status, when a program started here has ended;
+    // an empty one tells nobody.
+    using EndReport = std::function<void(const QString& commandLine, int waitStatus)>;
+    void setEndReport(EndReport report) { endReport_ = std::move(report); }
+
+protected:
+    void reportEnd(const QString& commandLine, int waitStatus) const
+    {
+        if (endReport_)
+            endReport_(commandLine, waitStatus);
+    }
+
 private:
     std::unique_ptr<cChildReaper> reaper_;
     std::unique_ptr<cWindowStyling> styler_;
+    EndReport endReport_;
 };

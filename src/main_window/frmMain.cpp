@@ -36,9 +36,14 @@ frmMain::frmMain(frmMainSeams seams, QWidget* parent) : QWidget(parent), seams_(
     setWindowIcon(kormilIcon());
     buildLayout();
     connectHandlers();
+    watchCommandEnds();
 }
 
-frmMain::~frmMain() = default;
+frmMain::~frmMain()
+{
+    // The launcher may outlive this window and go on reaping.
+    seams_.shell->setEndReport({});
+}
 
 void frmMain::buildLayout()
 {

@@ -131,6 +131,8 @@ private:
     // Reads [listener] allow= of the settings file, when it is there, and logs what it ignores.
     void loadAllowList();
     void logNearMiss(const QString& voiceString);
+    // Logs each started command that ends with a failure or by a signal, as it ends.
+    void watchCommandEnds();
     void selectNewestLogLineSoon();
     // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
     // tries again on every later tick until it listens.

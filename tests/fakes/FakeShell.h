@@ -26,6 +26,9 @@ public:
         return 4242;
     }
 
+    // As the launcher tells of a program that has ended.
+    void end(const QString& commandLine, int waitStatus) { reportEnd(commandLine, waitStatus); }
+
     QList<Started> started;
     std::optional<cRaisedError> failure;
 };

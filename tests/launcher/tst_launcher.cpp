@@ -60,6 +60,8 @@ private slots:
     void started_hasItsOwnSessionAndNoneOfOurDescriptors();
     void program_isLookedUpInPath();
     void everyStartedProgram_isReaped();
+    void endedProgram_isReportedWithHowItEnded_data();
+    void endedProgram_isReportedWithHowItEnded();
     void launcherGone_leavesNoDescriptorBehind();
 
 private:
@@ -240,6 +242,37 @@ void tst_Launcher::everyStartedProgram_isReaped()
     QTRY_COMPARE_WITH_TIMEOUT(childrenOfThisProcess(), 0, 90000);
     // Fewer is fine: children of earlier tests may have been reaped, closing their pidfds.
     QTRY_VERIFY(descriptors() <= before);
+}
+
+void tst_Launcher::endedProgram_isReportedWithHowItEnded_data()
+{
+    QTest::addColumn<QString>("commandLine");
+    QTest::addColumn<int>("status"); // -1: ended by the signal
+    QTest::addColumn<int>("signal");
+    QTest::newRow("success") << "true" << 0 << 0;
+    QTest::newRow("status 3") << "sh -c 'exit 3'" << 3 << 0;
+    QTest::newRow("signal") << "sh -c 'kill -TERM $$'" << -1 << int(SIGTERM);
+}
+
+void tst_Launcher::endedProgram_isReportedWithHowItEnded()
+{
+    QFETCH(QString, commandLine);
+    QFETCH(int, status);
+    QFETCH(int, signal);
+
+    QList<std::pair<QString, int>> ended;
+    shell_.setEndReport([&](const QString& line, int waitStatus) {
+        ended.append({line, waitStatus});
+    });
+    shell_.Shell(commandLine, 0);
+    QTRY_COMPARE(ended.size(), 1);
+    shell_.setEndReport({});
+    QCOMPARE(ended[0].first, commandLine);
+    const int waitStatus = ended[0].second;
+    if (status >= 0)
+        QVERIFY(WIFEXITED(waitStatus) && WEXITSTATUS(waitStatus) == status);
+    else
+        QVERIFY(WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == signal);
 }
 
 void tst_Launcher::launcherGone_leavesNoDescriptorBehind()

@@ -60,6 +60,8 @@ private slots:
     void longVoiceString_isCutInTheLogButMatchedWhole();
     void tableEdits_changeWhatMatches();
     void run_startsTheSelectedPair();
+    void commandEnd_isLoggedOnlyWhenItFailed_data();
+    void commandEnd_isLoggedOnlyWhenItFailed();
     void sender_waitsWhileAnotherRecogniserIsConnected();
     void sender_reportsSuccessOnlyForWhatWasRead();
 };
@@ -216,6 +218,28 @@ void tst_Dispatch::run_startsTheSelectedPair()
              (QList<FakeShell::Started>{{QStringLiteral("thunderbird --compose"), 3}}));
     QCOMPARE(TestWindow::rows(test.window.lstLog).mid(lines),
              QStringList{"31/01/2005@09:05:07 Executing: thunderbird --compose"});
+}
+
+void tst_Dispatch::commandEnd_isLoggedOnlyWhenItFailed_data()
+{
+    QTest::addColumn<int>("waitStatus");
+    QTest::addColumn<QString>("line"); // empty: nothing logged
+    QTest::newRow("success") << 0 << "";
+    QTest::newRow("status 1") << (1 << 8) << "Command ended with status 1: ls /nonexistent";
+    QTest::newRow("status 255") << (255 << 8) << "Command ended with status 255: ls /nonexistent";
+    QTest::newRow("killed") << 9 << "Command ended by signal 9 (SIGKILL): ls /nonexistent";
+}
+
+void tst_Dispatch::commandEnd_isLoggedOnlyWhenItFailed()
+{
+    QFETCH(int, waitStatus);
+    QFETCH(QString, line);
+
+    TestWindow test(QString{});
+    test.window.Log(QStringLiteral("before"));
+    test.shell->end(QStringLiteral("ls /nonexistent"), waitStatus);
+    const QString last = TestWindow::rows(test.window.lstLog).last();
+    QCOMPARE(last.section(u' ', 1), line.isEmpty() ? QStringLiteral("before") : line);
 }
 
 namespace {
