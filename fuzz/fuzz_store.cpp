@@ -114,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     check(result == 1);
     // The caller's bytes are text in UTF-8, or else in Windows-1252; they read back in UTF-8.
-    const std::string text = profile::fromCallerText(written);
+    const std::string text(profile::CallerText(written.c_str()).text());
     std::vector<char> buffer(512, 'x');
     const int count = profile::GetPrivateProfileStringA(section, "key", nullptr, buffer.data(), 512,
                                                         path.c_str());
@@ -124,12 +124,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int fresh = profile::GetPrivateProfileStringA(section, "key", nullptr, buffer.data(), 512,
                                                         path.c_str());
     check(std::string(buffer.data(), fresh) == text);
-    // Only a Windows-1252 file given a character that code page lacks changes its encoding.
-    profile::FileEncoding encoding;
-    profile::decodeFile(original, encoding);
-    const bool keepsEncoding = encoding.charset != profile::FileEncoding::Charset::Windows1252 ||
-                               profile::fitsWindows1252(text);
-    if (sectionIsNew && keepsEncoding)
+    // Only a Windows-1252 file that could not hold the text as Windows-1252 changes encoding.
+    profile::FileEncoding before;
+    profile::FileEncoding after;
+    profile::decodeFile(original, before);
+    profile::decodeFile(readFile(path), after);
+    check(after.charset == before.charset ||
+          before.charset == profile::FileEncoding::Charset::Windows1252);
+    if (sectionIsNew && after.charset == before.charset)
         check(readFile(path).compare(0, original.size(), original) == 0);
     return 0;
 }

@@ -91,12 +91,14 @@ ParsedLine parseLine(std::string_view raw)
 // As in Windows, LF, CR LF and a lone CR each end a line.
 std::size_t lineEnd(std::string_view text, std::size_t from, std::size_t& eolLength)
 {
-    const std::size_t end = text.find_first_of("\r\n", from);
-    if (end == text.npos)
+    std::size_t end = from;
+    while (end < text.size() && text[end] != '\n' && text[end] != '\r')
+        ++end;
+    if (end == text.size())
         eolLength = 0;
     else
         eolLength = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
-    return end == text.npos ? text.size() : end;
+    return end;
 }
 
 } // namespace

@@ -188,12 +188,14 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
 {
     if (!section || !path || !*path)
         return 0;
-    const std::string sectionText = fromCallerText(section);
-    const std::string keyText = key ? fromCallerText(key) : std::string();
-    const std::string valueText = value ? fromCallerText(value) : std::string();
+    const CallerText sectionName(section);
+    const CallerText keyName(key ? key : "");
+    const CallerText valueText(value ? value : "");
+    const std::string_view sectionText = sectionName.text();
+    const std::string_view keyText = keyName.text();
     if (!IniDocument::isWritableSection(sectionText) ||
         (key && !IniDocument::isWritableKey(keyText)) ||
-        (key && value && !IniDocument::isWritableValue(valueText)))
+        (key && value && !IniDocument::isWritableValue(valueText.text())))
         return 0;
 
     std::lock_guard<std::mutex> lock(storeMutex);
@@ -206,7 +208,7 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
     else if (!value)
         changed = file.document.removeKey(sectionText, keyText);
     else
-        changed = file.document.setValue(sectionText, keyText, valueText);
+        changed = file.document.setValue(sectionText, keyText, valueText.text());
     if (!changed)
         return 1;
     file.dirty = true;

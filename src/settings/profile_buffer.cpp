@@ -7,23 +7,14 @@ namespace profile {
 
 namespace {
 
-struct Entry {
-    std::string text;
-    bool quoted = false;
-};
-
-// Windows drops trailing spaces from a default (never its first character, nor tabs)
-// and then one pair of quotes around it, as around a value.
-Entry cleanedDefault(const char* defaultText)
+// Windows drops trailing spaces from a default (never its first character, nor tabs) and then
+// one pair of quotes around it, as around a value.
+std::string_view cleanedDefault(std::string_view text, bool* quoted)
 {
-    std::string text = defaultText ? fromCallerText(defaultText) : std::string();
     std::size_t end = text.size();
     while (end > 1 && text[end - 1] == ' ')
         --end;
-    text.resize(end);
-    Entry entry;
-    entry.text = std::string(IniDocument::unquoted(text, &entry.quoted));
-    return entry;
+    return IniDocument::unquoted(text.substr(0, end), quoted);
 }
 
 std::int32_t copyEntry(std::string_view text, bool quoted, char* buffer, std::uint32_t bufferSize)
@@ -72,20 +63,23 @@ std::int32_t answerRead(const IniDocument& document, const char* section, const 
         return 0;
     if (!section)
         return copyList(document.sectionNames(), buffer, bufferSize);
-    const Entry fallback = cleanedDefault(defaultText);
+    const CallerText sectionName(section);
+    const CallerText given(defaultText ? defaultText : "");
+    bool fallbackQuoted = false;
+    const std::string_view fallback = cleanedDefault(given.text(), &fallbackQuoted);
     if (!key) {
         const std::int32_t count =
-            copyList(document.keyNames(fromCallerText(section)), buffer, bufferSize);
+            copyList(document.keyNames(sectionName.text()), buffer, bufferSize);
         // A list that starts with an empty name reads as no list at all.
         if (buffer[0] != '\0')
             return count;
-        return copyEntry(fallback.text, fallback.quoted, buffer, bufferSize);
+        return copyEntry(fallback, fallbackQuoted, buffer, bufferSize);
     }
+    const CallerText keyName(key);
     bool quoted = false;
-    if (const std::string* value =
-            document.value(fromCallerText(section), fromCallerText(key), &quoted))
+    if (const std::string* value = document.value(sectionName.text(), keyName.text(), &quoted))
         return copyEntry(*value, quoted, buffer, bufferSize);
-    return copyEntry(fallback.text, fallback.quoted, buffer, bufferSize);
+    return copyEntry(fallback, fallbackQuoted, buffer, bufferSize);
 }
 
 } // namespace profile

@@ -200,26 +200,27 @@ std::string encodeFile(std::string_view text, const FileEncoding& encoding)
     switch (encoding.charset) {
     case FileEncoding::Charset::Utf16Le:
         return bytes + toUtf16Le(text);
-    case FileEncoding::Charset::Windows1252:
-        if (toWindows1252(text, bytes))
+    case FileEncoding::Charset::Windows1252: {
+        // Bytes that would be taken for another encoding on the next read (valid UTF-8 with
+        // high bytes, or what follows "\xFF\xFE" as UTF-16LE) are written as UTF-8 instead.
+        FileEncoding again;
+        if (toWindows1252(text, bytes) && decodeFile(bytes, again) == text)
             return bytes;
         bytes = encoding.byteOrderMark;
         break;
+    }
     case FileEncoding::Charset::Utf8:
         break;
     }
     return bytes.append(text);
 }
 
-std::string fromCallerText(std::string_view bytes)
+CallerText::CallerText(const char* bytes) : text_(bytes)
 {
-    return isUtf8(bytes) ? std::string(bytes) : fromWindows1252(bytes);
-}
-
-bool fitsWindows1252(std::string_view text)
-{
-    std::string ignored;
-    return toWindows1252(text, ignored);
+    if (!isUtf8(text_)) {
+        converted_ = fromWindows1252(text_);
+        text_ = converted_;
+    }
 }
 
 std::size_t wholeCharacters(std::string_view text)

@@ -19,18 +19,25 @@ struct FileEncoding {
 // The text of a file in UTF-8, and in `encoding` how to write it back.
 std::string decodeFile(std::string_view bytes, FileEncoding& encoding);
 
-// The bytes of `text` in `encoding`. Text that Windows-1252 cannot hold is written in UTF-8
-// instead, so that nothing is lost.
+// The bytes of `text` in `encoding`. Text that Windows-1252 cannot hold, or that would read
+// back as something else, is written in UTF-8 instead, so that nothing is lost.
 std::string encodeFile(std::string_view text, const FileEncoding& encoding);
 
-// 8-bit text from a caller in UTF-8: taken as it is when it is valid UTF-8, and as
-// Windows-1252 otherwise.
-std::string fromCallerText(std::string_view bytes);
+// A caller's 8-bit text in UTF-8: taken as it is when it is valid UTF-8, and as Windows-1252
+// otherwise (converted only then).
+class CallerText {
+public:
+    explicit CallerText(const char* bytes);
+    CallerText(const CallerText&) = delete;
+    CallerText& operator=(const CallerText&) = delete;
+    std::string_view text() const { return text_; }
+
+private:
+    std::string converted_;
+    std::string_view text_;
+};
 
 bool isUtf8(std::string_view bytes);
-
-// Whether every character of the UTF-8 text has a byte in Windows-1252.
-bool fitsWindows1252(std::string_view text);
 
 // The length of `text` without a UTF-8 sequence that a cut left incomplete at its end.
 std::size_t wholeCharacters(std::string_view text);

@@ -167,6 +167,9 @@ void tst_PrivateProfile::fileEncoding_isReadAndWrittenBack_data()
     QTest::newRow("Windows-1252 given a character it lacks becomes UTF-8")
         << QByteArray("[s]\nk=caf\xE9\n") << QByteArray("caf\xC3\xA9") << QByteArray("\xE2\x98\xBA")
         << QByteArray("\xE2\x98\xBA") << QByteArray("[s]\nk=caf\xC3\xA9\nnew=\xE2\x98\xBA\n");
+    QTest::newRow("Windows-1252 that would read as UTF-16LE becomes UTF-8")
+        << QByteArray("\xFF\xFE\n[s]\nk=v\n") << QByteArray("v") << QByteArray("ab")
+        << QByteArray("ab") << QByteArray("\xC3\xBF\xC3\xBE\n[s]\nk=v\nnew=ab\n");
     QTest::newRow("UTF-8 with a byte-order mark")
         << QByteArray("\xEF\xBB\xBF[s]\nk=\xC3\xA9\n") << QByteArray("\xC3\xA9") << QByteArray("x")
         << QByteArray("x") << QByteArray("\xEF\xBB\xBF[s]\nk=\xC3\xA9\nnew=x\n");
