@@ -58,8 +58,8 @@ public:
     }
 
     // The managed top-level window of the process: from the client list, or else (Weston) among
-    // the root's children and grandchildren.
-    xcb_window_t windowOf(qint64 pid)
+    // the root's children and grandchildren. Shown, or also minimised if so asked.
+    xcb_window_t windowOf(qint64 pid, bool minimisedToo = false)
     {
         QList<uint32_t> windows = property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
         if (kOnXWayland) {
@@ -69,7 +69,7 @@ public:
         }
         for (uint32_t window : windows) {
             if (property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL).value(0) == pid &&
-                viewable(window))
+                (viewable(window) || (minimisedToo && hasState(window, "_NET_WM_STATE_HIDDEN"))))
                 return window;
         }
         return 0;
@@ -214,7 +214,9 @@ void tst_WindowStyles::style_shapesTheStartedWindow()
 
     const auto pid = shell_->Shell(client + QStringLiteral(" styled"), std::int16_t(style));
     xcb_window_t window = 0;
-    QTRY_VERIFY_WITH_TIMEOUT((window = x_.windowOf(pid)) != 0 || style == 0, 10000);
+    // A window minimised at once may never be seen shown.
+    const bool minimising = style == 2 || style == 6;
+    QTRY_VERIFY_WITH_TIMEOUT((window = x_.windowOf(pid, minimising)) != 0 || style == 0, 10000);
     QTest::qWait(1000); // let the window manager and the program settle
 
     const bool minimised = window && (x_.hasState(window, "_NET_WM_STATE_HIDDEN"));
