@@ -8,6 +8,7 @@
 //   listener/listener.cpp            cmdListen_Click, tmrWinsock_Timer, wckTCP_ConnectionRequest
 //   listener/dispatch.cpp            wckTCP_DataArrival, RunCommand, cmdRun_Click
 //   listener/allow_list_setting.cpp  loadAllowList
+//   listener/command_end.cpp         watchCommandEnds
 
 #include "listener/cAllowList.h"
 #include "settings/cIniFile.h"
