@@ -8,6 +8,7 @@
 #include "runtime/number_text.h"
 
 #include <QListWidget>
+#include <QScopedValueRollback>
 #include <limits>
 
 namespace {
@@ -27,6 +28,17 @@ QString loggable(const QString& voiceString)
 
 void frmMain::wckTCP_DataArrival(std::int32_t)
 {
+    // Laying out and painting the log and the lists takes longer than starting the command, so
+    // the screen catches up after the start, and once a frame at most however fast strings come.
+    {
+        const QScopedValueRollback<bool> holdScreen(screenHeld_, true);
+        dispatchVoiceString();
+    }
+    updateScreenWithinFrame();
+}
+
+void frmMain::dispatchVoiceString()
+{
     QString voiceString;
     wckTCP->GetData(voiceString);
     Log(QStringLiteral("Received voice string: ") + loggable(voiceString));
@@ -38,10 +50,8 @@ void frmMain::wckTCP_DataArrival(std::int32_t)
         logNearMiss(voiceString);
         return;
     }
-    setSelectedRow(lstPattern, row);
-    setSelectedRow(lstCommand, row);
-    setSelectedRow(lstFocus, row);
-    RunCommand();
+    pendingPairRow_ = row;
+    runCommandLine(rowText(lstCommand, row), rowText(lstFocus, row));
 }
 
 void frmMain::logNearMiss(const QString& voiceString)
@@ -57,14 +67,18 @@ void frmMain::logNearMiss(const QString& voiceString)
 
 void frmMain::RunCommand()
 {
-    const QString commandLine = selectedText(lstCommand);
+    runCommandLine(selectedText(lstCommand), selectedText(lstFocus));
+}
+
+void frmMain::runCommandLine(const QString& commandLine, const QString& windowStyle)
+{
     try {
-        const auto style = numtext::toRoundedInteger(
-            selectedText(lstFocus).toLocal8Bit().toStdString(),
-            std::numeric_limits<std::int16_t>::min(), std::numeric_limits<std::int16_t>::max());
+        const auto style = numtext::toRoundedInteger(windowStyle.toLocal8Bit().toStdString(),
+                                                     std::numeric_limits<std::int16_t>::min(),
+                                                     std::numeric_limits<std::int16_t>::max());
         if (!style)
-            throw cRaisedError(
-                13, QStringLiteral("window style \"%1\" is no number").arg(selectedText(lstFocus)));
+            throw cRaisedError(13,
+                               QStringLiteral("window style \"%1\" is no number").arg(windowStyle));
         seams_.shell->Shell(commandLine, static_cast<std::int16_t>(*style));
         Log(QStringLiteral("Executing: ") + commandLine);
     } catch (const cRaisedError& error) {
@@ -75,6 +89,7 @@ void frmMain::RunCommand()
 
 void frmMain::cmdRun_Click()
 {
+    updateScreen();
     if (selectedText(lstPattern).isEmpty())
         return;
     RunCommand();

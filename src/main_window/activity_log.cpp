@@ -1,29 +1,17 @@
 #include "accessible_texts.h"
 #include "cClock.h"
 #include "frmMain.h"
+#include "list_selection.h"
 #include "terminal_text.h"
 
+#include <QAbstractItemModel>
 #include <QListWidget>
-#include <QLocale>
+#include <QTimer>
 #include <climits>
 #include <poll.h>
 #include <unistd.h>
 
 namespace {
-
-// The system's short time format, with seconds added where it has none.
-QString timeWithSeconds(const QLocale& locale, const QTime& time)
-{
-    QString format = locale.timeFormat(QLocale::ShortFormat);
-    if (!format.contains(u's')) {
-        const qsizetype minutes = format.lastIndexOf(QStringLiteral("mm"));
-        if (minutes >= 0) {
-            const QChar separator = minutes > 0 ? format.at(minutes - 1) : QChar(u':');
-            format.insert(minutes + 2, separator + QStringLiteral("ss"));
-        }
-    }
-    return locale.toString(time, format);
-}
 
 // A terminal or a journal may read the log too; a pipe that nobody drains must never make the
 // program stop listening, so a line that cannot be written at once is left out there. Voice
@@ -42,18 +30,50 @@ void echoToStandardError(const QString& line)
 
 void frmMain::Log(const QString& strLog)
 {
-    const QLocale locale;
-    const QString date = locale.toString(seams_.clock->currentDate(), QLocale::ShortFormat);
-    const QString time = timeWithSeconds(locale, seams_.clock->currentTime());
-    const QString line = date + u'@' + time + u' ' + strLog;
-
-    if (lstLog->count() >= kMaxLogLines)
-        delete lstLog->takeItem(0);
-    lstLog->addItem(line);
-    selectNewestLogLineSoon();
-    noteLogged(*this, strLog);
-
+    const QDate date = seams_.clock->currentDate();
+    const QString line = logStamp_.text(date, seams_.clock->currentTime()) + u' ' + strLog;
     echoToStandardError(line);
+    pendingLogLines_.append(line);
+    pendingLogMessages_.append(strLog);
+    if (!screenHeld_)
+        updateScreen();
+}
+
+void frmMain::updateScreen()
+{
+    screenUpdate_->stop();
+    lastScreenUpdate_.start();
+    if (pendingPairRow_) {
+        const int row = *pendingPairRow_;
+        pendingPairRow_.reset();
+        setSelectedRow(lstPattern, row);
+        setSelectedRow(lstCommand, row);
+        setSelectedRow(lstFocus, row);
+    }
+    if (pendingLogLines_.isEmpty())
+        return;
+    if (pendingLogLines_.size() > kMaxLogLines)
+        pendingLogLines_.remove(0, pendingLogLines_.size() - kMaxLogLines);
+    const int excess = lstLog->count() + static_cast<int>(pendingLogLines_.size()) - kMaxLogLines;
+    if (excess > 0)
+        lstLog->model()->removeRows(0, excess);
+    lstLog->addItems(pendingLogLines_);
+    pendingLogLines_.clear();
+    selectNewestLogLineSoon();
+    for (const QString& message : std::as_const(pendingLogMessages_))
+        noteLogged(*this, message);
+    pendingLogMessages_.clear();
+}
+
+void frmMain::updateScreenWithinFrame()
+{
+    if (screenUpdate_->isActive())
+        return;
+    const qint64 sinceUpdate = lastScreenUpdate_.isValid() ? lastScreenUpdate_.elapsed() : kFrameMs;
+    if (sinceUpdate >= kFrameMs)
+        updateScreen();
+    else
+        screenUpdate_->start(static_cast<int>(kFrameMs - sinceUpdate));
 }
 
 // Selecting a line of a shown list lays out all its lines again, which takes a millisecond once
@@ -75,6 +95,8 @@ void frmMain::selectNewestLogLineSoon()
 
 void frmMain::cmdClear_Click()
 {
+    pendingLogLines_.clear();
+    pendingLogMessages_.clear();
     lstLog->clear();
     Log(QStringLiteral("Log cleared"));
 }

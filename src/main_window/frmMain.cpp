@@ -85,6 +85,8 @@ void frmMain::buildLayout()
     tmrWinsock = new QTimer(this);
     tmrWinsock->setObjectName(QStringLiteral("tmrWinsock"));
     tmrWinsock->setInterval(1000);
+    screenUpdate_ = new QTimer(this);
+    screenUpdate_->setSingleShot(true);
 
     // Rows of one height let the views add a line without measuring every line again.
     for (QListWidget* list : {lstPattern, lstCommand, lstFocus, lstLog})
@@ -116,6 +118,7 @@ void frmMain::connectHandlers()
     connect(new QShortcut(QKeySequence::New, this), &QShortcut::activated, this,
             &frmMain::cmdNew_Click);
     connect(tmrWinsock, &QTimer::timeout, this, &frmMain::tmrWinsock_Timer);
+    connect(screenUpdate_, &QTimer::timeout, this, &frmMain::updateScreen);
     connect(wckTCP, &cWinsock::ConnectionRequest, this, &frmMain::wckTCP_ConnectionRequest);
     connect(wckTCP, &cWinsock::DataArrival, this, &frmMain::wckTCP_DataArrival);
 }

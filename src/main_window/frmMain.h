@@ -3,20 +3,24 @@
 // frmMain's members are defined by subject, in these files:
 //   main_window/frmMain.cpp          construction, layout, wiring, closing
 //   main_window/pair_store.cpp       Form_Load, Form_Unload
-//   main_window/activity_log.cpp     Log, cmdClear_Click
+//   main_window/activity_log.cpp     Log, cmdClear_Click, the held screen updates
 //   main_window/pair_commands.cpp    the list clicks, cmdDel_Click, cmdEdit_Click, cmdNew_Click
 //   listener/listener.cpp            cmdListen_Click, tmrWinsock_Timer, wckTCP_ConnectionRequest
 //   listener/dispatch.cpp            wckTCP_DataArrival, RunCommand, cmdRun_Click
 //   listener/allow_list_setting.cpp  loadAllowList
 //   listener/command_end.cpp         watchCommandEnds
 
+#include "cLogStamp.h"
 #include "listener/cAllowList.h"
 #include "settings/cIniFile.h"
 
+#include <QElapsedTimer>
 #include <QString>
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 class QLabel;
 class QLineEdit;
@@ -66,9 +70,13 @@ public:
     void saveBeforeAbruptExit();
 
     // Appends "<short date>@<time> <message>" to lstLog and selects it, once the event loop
-    // turns. Past kMaxLogLines the oldest line goes. Each line is echoed to standard error.
+    // turns. Past kMaxLogLines the oldest line goes. Each line is echoed to standard error at
+    // once. Lines logged while a voice string is dispatched reach lstLog with the selection of
+    // the matched pair after its command has started; when strings come faster than a frame
+    // (kFrameMs), those of one frame reach it together.
     void Log(const QString& strLog);
     static constexpr int kMaxLogLines = 32767;
+    static constexpr int kFrameMs = 16;
 
     void cmdClear_Click();
 
@@ -135,6 +143,13 @@ private:
     // Logs each started command that ends with a failure or by a signal, as it ends.
     void watchCommandEnds();
     void selectNewestLogLineSoon();
+    // Shows what a dispatch left for the screen: selects the matched pair and appends the
+    // held log lines, in one go.
+    void updateScreen();
+    // The same, now if the screen has not been updated for a frame, else when the frame is over.
+    void updateScreenWithinFrame();
+    void dispatchVoiceString();
+    void runCommandLine(const QString& commandLine, const QString& windowStyle);
     // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
     // tries again on every later tick until it listens.
     void listenAgain();
@@ -146,6 +161,14 @@ private:
     bool listenAgainPending_ = false;
     bool unattended_ = false;
     bool logSelectionPending_ = false;
+    cLogStamp logStamp_;
+    // While set, the screen is left alone and what is to be shown waits for updateScreen.
+    bool screenHeld_ = false;
+    QStringList pendingLogLines_;
+    QStringList pendingLogMessages_;
+    std::optional<int> pendingPairRow_;
+    QTimer* screenUpdate_;
+    QElapsedTimer lastScreenUpdate_;
     bool tableSaved_ = false;
     cPatternIndex* patternIndex_;
     cPairTable* pairTable_;

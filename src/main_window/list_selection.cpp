@@ -24,6 +24,11 @@ void setSelectedRow(QListWidget* list, int row)
         list->setCurrentRow(row, QItemSelectionModel::ClearAndSelect);
 }
 
+QString rowText(const QListWidget* list, int row)
+{
+    return row >= 0 && row < list->count() ? list->item(row)->text() : QString();
+}
+
 bool rowHolds(const QListWidget* list, int row, const QString& text)
 {
     return row >= 0 && row < list->count() && list->item(row)->text() == text;

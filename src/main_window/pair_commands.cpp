@@ -8,6 +8,7 @@
 
 void frmMain::lstPattern_Click()
 {
+    pendingPairRow_.reset(); // a later choice than the last voice command's
     const int row = selectedRow(lstPattern);
     setSelectedRow(lstCommand, row);
     setSelectedRow(lstFocus, row);
@@ -15,6 +16,7 @@ void frmMain::lstPattern_Click()
 
 void frmMain::lstCommand_Click()
 {
+    pendingPairRow_.reset(); // a later choice than the last voice command's
     const int row = selectedRow(lstCommand);
     setSelectedRow(lstPattern, row);
     setSelectedRow(lstFocus, row);
@@ -22,6 +24,7 @@ void frmMain::lstCommand_Click()
 
 void frmMain::lstFocus_Click()
 {
+    pendingPairRow_.reset(); // a later choice than the last voice command's
     const int row = selectedRow(lstFocus);
     setSelectedRow(lstPattern, row);
     setSelectedRow(lstCommand, row);
@@ -29,6 +32,7 @@ void frmMain::lstFocus_Click()
 
 void frmMain::cmdDel_Click()
 {
+    updateScreen();
     const QString pattern = selectedText(lstPattern);
     if (pattern.isEmpty())
         return;
@@ -56,6 +60,7 @@ void frmMain::cmdDel_Click()
 
 void frmMain::cmdEdit_Click()
 {
+    updateScreen();
     if (selectedText(lstPattern).isEmpty())
         return;
     bolEdit = true;

@@ -24,12 +24,6 @@ const QString kAddTitle = QStringLiteral("Kormil - Add Pair");
 // What the settings file reads back of one value.
 constexpr qsizetype kMaxStoredBytes = 254;
 
-QString rowText(const QListWidget* list, int row)
-{
-    const QListWidgetItem* item = list->item(row);
-    return item ? item->text() : QString();
-}
-
 } // namespace
 
 frmAddEdit::frmAddEdit(frmMain& main, std::shared_ptr<cMessageBox> messageBox)

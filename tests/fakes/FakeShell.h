@@ -4,6 +4,7 @@
 #include "runtime/cRaisedError.h"
 
 #include <QList>
+#include <functional>
 #include <optional>
 
 // Records what would have been started, instead of starting it.
@@ -20,6 +21,8 @@ public:
 
     std::int64_t Shell(const QString& commandLine, std::int16_t windowStyle) override
     {
+        if (whenStarting)
+            whenStarting();
         if (failure)
             throw *failure;
         started.append({commandLine, windowStyle});
@@ -31,4 +34,6 @@ public:
 
     QList<Started> started;
     std::optional<cRaisedError> failure;
+    // Runs where the program would start, to see what has happened before.
+    std::function<void()> whenStarting;
 };

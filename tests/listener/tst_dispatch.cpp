@@ -5,6 +5,8 @@
 
 #include <QProcess>
 #include <QPushButton>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +46,43 @@ struct Serving : TestWindow {
     LoopbackPeer peer;
 };
 
+// Standard error redirected into a pipe for as long as this lives.
+class CapturedStandardError {
+public:
+    CapturedStandardError() : saved_(::dup(STDERR_FILENO))
+    {
+        if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) == 0)
+            ::dup2(pipe_[1], STDERR_FILENO);
+    }
+    ~CapturedStandardError()
+    {
+        ::dup2(saved_, STDERR_FILENO);
+        for (int fd : {saved_, pipe_[0], pipe_[1]})
+            ::close(fd);
+    }
+
+    // Everything written so far.
+    QByteArray text()
+    {
+        char buffer[4096];
+        for (ssize_t n; (n = ::read(pipe_[0], buffer, sizeof buffer)) > 0;)
+            text_.append(buffer, n);
+        return text_;
+    }
+
+private:
+    int saved_;
+    int pipe_[2] = {-1, -1};
+    QByteArray text_;
+};
+
+QStringList withoutStamps(QStringList lines)
+{
+    for (QString& line : lines)
+        line = line.section(u' ', 1);
+    return lines;
+}
+
 } // namespace
 
 class tst_Dispatch : public QObject {
@@ -64,6 +103,8 @@ private slots:
     void commandEnd_isLoggedOnlyWhenItFailed();
     void sender_waitsWhileAnotherRecogniserIsConnected();
     void sender_reportsSuccessOnlyForWhatWasRead();
+    void command_startsBeforeTheScreenChanges();
+    void burst_reachesTheScreenWholeAndInOrder();
 };
 
 void tst_Dispatch::voiceString_startsTheFirstEqualPattern_data()
@@ -287,6 +328,57 @@ void tst_Dispatch::sender_reportsSuccessOnlyForWhatWasRead()
         QCOMPARE(test.shell->started.size(), reported);
     }
     QVERIFY(reported >= 4);
+}
+
+void tst_Dispatch::command_startsBeforeTheScreenChanges()
+{
+    Serving test;
+    CapturedStandardError standardError;
+    QVERIFY(test.connectPeer());
+    const int lines = test.window.lstLog->count();
+    QByteArray echoedAtStart;
+    int shownAtStart = -1;
+    int selectedAtStart = -2;
+    test.shell->whenStarting = [&] {
+        echoedAtStart = standardError.text();
+        shownAtStart = test.window.lstLog->count();
+        selectedAtStart = selectedRow(test.window.lstPattern);
+    };
+    QCOMPARE(test.dispatch("play music"),
+             (QStringList{"Received voice string: play music", "Executing: rhythmbox"}));
+    QVERIFY2(echoedAtStart.endsWith(" Received voice string: play music\n"), echoedAtStart);
+    QCOMPARE(shownAtStart, lines);
+    QCOMPARE(selectedAtStart, -1);
+    QCOMPARE(selectedRow(test.window.lstFocus), 1);
+    QVERIFY(standardError.text().endsWith(" Executing: rhythmbox\n"));
+}
+
+void tst_Dispatch::burst_reachesTheScreenWholeAndInOrder()
+{
+    Serving test;
+    CapturedStandardError standardError;
+    QVERIFY(test.connectPeer());
+    const int before = test.window.lstLog->count();
+    const std::pair<const char*, const char*> burst[] = {
+        {"open mail", "Executing: thunderbird --compose"},
+        {"play music", "Executing: rhythmbox"},
+        {"nothing", "No matching voice string found!"},
+        {"open mail", "Executing: thunderbird --compose"},
+        {"play music", "Executing: rhythmbox"},
+    };
+    QStringList expected;
+    for (const auto& [text, outcome] : burst) {
+        const qsizetype echoed = standardError.text().count('\n');
+        test.peer.send(text);
+        // Dispatched, which need not mean shown yet.
+        QTRY_COMPARE(standardError.text().count('\n'), echoed + 2);
+        expected << QStringLiteral("Received voice string: ") + QLatin1String(text)
+                 << QLatin1String(outcome);
+    }
+    QTRY_COMPARE(withoutStamps(TestWindow::rows(test.window.lstLog).mid(before)), expected);
+    QCOMPARE(selectedRow(test.window.lstPattern), 1);
+    QCOMPARE(selectedRow(test.window.lstFocus), 1);
+    QTRY_COMPARE(test.window.lstLog->currentRow(), test.window.lstLog->count() - 1);
 }
 
 QTEST_MAIN(tst_Dispatch)

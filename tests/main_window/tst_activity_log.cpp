@@ -36,6 +36,8 @@ private slots:
     void line_followsTheLocalesFormats();
     void standardError_showsControlCharactersAsEscapes_data();
     void standardError_showsControlCharactersAsEscapes();
+    void nextLine_followsClockAndLocale_data();
+    void nextLine_followsClockAndLocale();
     void newestLine_isAlwaysSelected();
     void newestLine_isScrolledIntoViewOfAShownWindow();
     void clearLog_leavesOnlyItsOwnLine();
@@ -100,6 +102,39 @@ void tst_ActivityLog::standardError_showsControlCharactersAsEscapes()
     QCOMPARE(written, "31/01/2005@09:05:07 " + echo + '\n');
     QCOMPARE(TestWindow::rows(test.window.lstLog),
              QStringList{QStringLiteral("31/01/2005@09:05:07 ") + message});
+}
+
+void tst_ActivityLog::nextLine_followsClockAndLocale_data()
+{
+    QTest::addColumn<QDate>("date");
+    QTest::addColumn<QTime>("time");
+    QTest::addColumn<QLocale>("locale");
+    QTest::addColumn<QString>("line");
+    const QLocale british(QLocale::English, QLocale::UnitedKingdom);
+    QTest::newRow("same second") << QDate(2005, 1, 31) << QTime(9, 5, 7, 999) << british
+                                 << QStringLiteral("31/01/2005@09:05:07 x");
+    QTest::newRow("next second") << QDate(2005, 1, 31) << QTime(9, 5, 8) << british
+                                 << QStringLiteral("31/01/2005@09:05:08 x");
+    QTest::newRow("same time, next day") << QDate(2005, 2, 1) << QTime(9, 5, 7) << british
+                                         << QStringLiteral("01/02/2005@09:05:07 x");
+    QTest::newRow("same moment, other locale")
+        << QDate(2005, 1, 31) << QTime(9, 5, 7) << QLocale(QLocale::German, QLocale::Germany)
+        << QStringLiteral("31.01.05@09:05:07 x");
+}
+
+void tst_ActivityLog::nextLine_followsClockAndLocale()
+{
+    QFETCH(QDate, date);
+    QFETCH(QTime, time);
+    QFETCH(QLocale, locale);
+    QFETCH(QString, line);
+    TestWindow test(QString{});
+    test.window.Log(QStringLiteral("first"));
+    test.clock->date = date;
+    test.clock->time = time;
+    QLocale::setDefault(locale);
+    test.window.Log(QStringLiteral("x"));
+    QCOMPARE(TestWindow::rows(test.window.lstLog).last(), line);
 }
 
 void tst_ActivityLog::newestLine_isAlwaysSelected()
