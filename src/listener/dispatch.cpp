@@ -29,12 +29,12 @@ QString loggable(const QString& voiceString)
 void frmMain::wckTCP_DataArrival(std::int32_t)
 {
     // Laying out and painting the log and the lists takes longer than starting the command, so
-    // the screen catches up after the start, and once a frame at most however fast strings come.
+    // the screen catches up a frame after the start, once however many strings came meanwhile.
     {
         const QScopedValueRollback<bool> holdScreen(screenHeld_, true);
         dispatchVoiceString();
     }
-    updateScreenWithinFrame();
+    updateScreenNextFrame();
 }
 
 void frmMain::dispatchVoiceString()

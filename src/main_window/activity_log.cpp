@@ -42,7 +42,6 @@ void frmMain::Log(const QString& strLog)
 void frmMain::updateScreen()
 {
     screenUpdate_->stop();
-    lastScreenUpdate_.start();
     if (pendingPairRow_) {
         const int row = *pendingPairRow_;
         pendingPairRow_.reset();
@@ -65,15 +64,10 @@ void frmMain::updateScreen()
     pendingLogMessages_.clear();
 }
 
-void frmMain::updateScreenWithinFrame()
+void frmMain::updateScreenNextFrame()
 {
-    if (screenUpdate_->isActive())
-        return;
-    const qint64 sinceUpdate = lastScreenUpdate_.isValid() ? lastScreenUpdate_.elapsed() : kFrameMs;
-    if (sinceUpdate >= kFrameMs)
-        updateScreen();
-    else
-        screenUpdate_->start(static_cast<int>(kFrameMs - sinceUpdate));
+    if (!screenUpdate_->isActive())
+        screenUpdate_->start();
 }
 
 // Selecting a line of a shown list lays out all its lines again, which takes a millisecond once

@@ -14,7 +14,6 @@
 #include "listener/cAllowList.h"
 #include "settings/cIniFile.h"
 
-#include <QElapsedTimer>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -72,8 +71,8 @@ public:
     // Appends "<short date>@<time> <message>" to lstLog and selects it, once the event loop
     // turns. Past kMaxLogLines the oldest line goes. Each line is echoed to standard error at
     // once. Lines logged while a voice string is dispatched reach lstLog with the selection of
-    // the matched pair after its command has started; when strings come faster than a frame
-    // (kFrameMs), those of one frame reach it together.
+    // the matched pair a frame (kFrameMs) later, together with those of any string that came
+    // meanwhile.
     void Log(const QString& strLog);
     static constexpr int kMaxLogLines = 32767;
     static constexpr int kFrameMs = 16;
@@ -146,8 +145,9 @@ private:
     // Shows what a dispatch left for the screen: selects the matched pair and appends the
     // held log lines, in one go.
     void updateScreen();
-    // The same, now if the screen has not been updated for a frame, else when the frame is over.
-    void updateScreenWithinFrame();
+    // The same, a frame from now: the started program runs first, and the strings that come
+    // meanwhile are shown with it.
+    void updateScreenNextFrame();
     void dispatchVoiceString();
     void runCommandLine(const QString& commandLine, const QString& windowStyle);
     // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
@@ -168,7 +168,6 @@ private:
     QStringList pendingLogMessages_;
     std::optional<int> pendingPairRow_;
     QTimer* screenUpdate_;
-    QElapsedTimer lastScreenUpdate_;
     bool tableSaved_ = false;
     cPatternIndex* patternIndex_;
     cPairTable* pairTable_;
