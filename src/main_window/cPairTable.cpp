@@ -24,6 +24,7 @@ cPairTable::cPairTable(QList<QListWidget*> lists, QObject* parent)
         connect(list, &QListWidget::itemDoubleClicked, this, &cPairTable::editRequested);
         list->installEventFilter(this);
         list->viewport()->installEventFilter(this);
+        viewports_.append(list->viewport());
     }
 }
 
@@ -53,11 +54,11 @@ void cPairTable::matchHorizontalBars()
 
 bool cPairTable::eventFilter(QObject* watched, QEvent* event)
 {
-    for (QListWidget* list : std::as_const(lists_)) {
-        if (watched == list && event->type() == QEvent::KeyPress)
+    for (qsizetype i = 0; i < lists_.size(); ++i) {
+        if (watched == lists_[i] && event->type() == QEvent::KeyPress)
             return listKeyPress(static_cast<QKeyEvent*>(event));
-        if (watched == list->viewport())
-            return viewportEvent(list, event);
+        if (watched == viewports_[i])
+            return viewportEvent(lists_[i], event);
     }
     return false;
 }

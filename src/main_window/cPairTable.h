@@ -34,6 +34,9 @@ private:
     bool viewportEvent(QListWidget* list, QEvent* event);
 
     QList<QListWidget*> lists_;
+    // Kept apart from the lists: events still reach a viewport while its list is being
+    // destroyed, when asking the list for its viewport is no longer valid.
+    QList<QObject*> viewports_;
     int firstRow_ = 0;
     bool following_ = false;
 };
