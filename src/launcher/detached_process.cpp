@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
@@ -61,6 +62,24 @@ std::string resolveProgram(const std::string& program)
     return {};
 }
 
+// Our environment without the startup-notification tokens the desktop gave to Kormil itself:
+// passed on, they would let every program we start take the focus as if it were Kormil starting
+// up (styles 4 and 6 must leave it where it is), or end Kormil's own start notification.
+std::vector<char*> childEnvironment()
+{
+    static constexpr const char* kTokens[] = {"XDG_ACTIVATION_TOKEN=", "DESKTOP_STARTUP_ID="};
+    std::vector<char*> variables;
+    for (char** variable = environ; *variable; ++variable) {
+        bool token = false;
+        for (const char* name : kTokens)
+            token = token || std::strncmp(*variable, name, std::strlen(name)) == 0;
+        if (!token)
+            variables.push_back(*variable);
+    }
+    variables.push_back(nullptr);
+    return variables;
+}
+
 } // namespace
 
 pid_t startDetached(const std::vector<std::string>& arguments)
@@ -93,9 +112,10 @@ pid_t startDetached(const std::vector<std::string>& arguments)
     posix_spawnattr_setsigdefault(&attributes, &everything);
     posix_spawnattr_setflags(&attributes,
                              POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    std::vector<char*> environment = childEnvironment();
     pid_t started = -1;
-    const int error =
-        posix_spawn(&started, program.c_str(), &actions, &attributes, argv.data(), environ);
+    const int error = posix_spawn(&started, program.c_str(), &actions, &attributes, argv.data(),
+                                  environment.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {

@@ -59,6 +59,8 @@ private slots:
     void started_isHandedToTheStylerWithItsStyle();
     void started_hasItsOwnSessionAndNoneOfOurDescriptors();
     void program_isLookedUpInPath();
+    void started_getsOurEnvironmentLessStartupTokens_data();
+    void started_getsOurEnvironmentLessStartupTokens();
     void everyStartedProgram_isReaped();
     void endedProgram_isReportedWithHowItEnded_data();
     void endedProgram_isReportedWithHowItEnded();
@@ -207,6 +209,34 @@ void tst_Launcher::program_isLookedUpInPath()
     shell_.Shell(QStringLiteral("kormil-test-tool 'two words' %1").arg(out), 4);
     qputenv("PATH", oldPath);
     QTRY_COMPARE_WITH_TIMEOUT(fileBytes(out), QByteArray("two words\n"), 10000);
+}
+
+void tst_Launcher::started_getsOurEnvironmentLessStartupTokens_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("passedOn");
+
+    QTest::newRow("activation token") << QByteArray("XDG_ACTIVATION_TOKEN") << false;
+    QTest::newRow("startup id") << QByteArray("DESKTOP_STARTUP_ID") << false;
+    QTest::newRow("a longer name") << QByteArray("DESKTOP_STARTUP_ID_X") << true;
+    QTest::newRow("a shorter name") << QByteArray("XDG_ACTIVATION") << true;
+    QTest::newRow("any other") << QByteArray("KORMIL_TEST_VARIABLE") << true;
+}
+
+void tst_Launcher::started_getsOurEnvironmentLessStartupTokens()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(bool, passedOn);
+    const QByteArray variable = name + "=kormil-test-value";
+    qputenv(name.constData(), "kormil-test-value");
+    const auto pid = static_cast<pid_t>(shell_.Shell(QStringLiteral("sleep 30"), 1));
+    qunsetenv(name.constData());
+    // The launcher returns while the exec is still setting up the new environment.
+    const QString environ = QStringLiteral("/proc/%1/environ").arg(pid);
+    const QByteArray path = "PATH=" + qgetenv("PATH");
+    QTRY_VERIFY_WITH_TIMEOUT(fileBytes(environ).split('\0').contains(path), 10000);
+    QCOMPARE(fileBytes(environ).split('\0').contains(variable), passedOn);
+    QCOMPARE(::kill(pid, SIGKILL), 0);
 }
 
 namespace {
