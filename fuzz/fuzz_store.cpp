@@ -84,7 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string original = input.ConsumeRemainingBytesAsString();
     const std::string& path = scratchFile();
     writeFile(path, original);
-    profile::forget(path);
 
     const std::vector<std::string> sections = readList(nullptr, 8192, path.c_str());
     readList(nullptr, bufferSize, path.c_str());
@@ -119,11 +118,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const int count = profile::GetPrivateProfileStringA(section, "key", nullptr, buffer.data(), 512,
                                                         path.c_str());
     check(std::string(buffer.data(), count) == text);
-    profile::forget(path);
-    buffer.assign(512, 'x');
-    const int fresh = profile::GetPrivateProfileStringA(section, "key", nullptr, buffer.data(), 512,
-                                                        path.c_str());
-    check(std::string(buffer.data(), fresh) == text);
     // Only a Windows-1252 file that could not hold the text as Windows-1252 changes encoding.
     profile::FileEncoding before;
     profile::FileEncoding after;

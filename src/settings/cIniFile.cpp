@@ -4,6 +4,7 @@
 #include "text_encoding.h"
 
 #include <QByteArray>
+#include <functional>
 #include <limits>
 #include <vector>
 
@@ -18,9 +19,25 @@ QString readThroughBuffer(const char* section, const char* key, const char* defa
     std::vector<char> buffer(bufferSize, ' ');
     const std::int32_t count = profile::GetPrivateProfileStringA(section, key, defaultText,
                                                                  buffer.data(), bufferSize, path);
-    if (wasCut)
-        *wasCut = bufferSize >= 2 && count == static_cast<std::int32_t>(bufferSize - 2);
+    if (wasCut) {
+        // A list that does not fit ends two short of the buffer, a value one short.
+        const std::uint32_t shortBy = key ? 1 : 2;
+        *wasCut = bufferSize >= shortBy && count == static_cast<std::int32_t>(bufferSize - shortBy);
+    }
     return QString::fromLocal8Bit(buffer.data(), count);
+}
+
+// Reads through ever larger buffers until nothing is cut.
+QString readWhole(const char* section, const char* key, const char* defaultText, const char* path)
+{
+    std::uint32_t bufferSize = kListBufferSize;
+    bool cut = true;
+    QString text;
+    while (cut) {
+        text = readThroughBuffer(section, key, defaultText, path, bufferSize, &cut);
+        bufferSize *= 16;
+    }
+    return text;
 }
 
 enum class EmptyPieces { Keep, Skip };
@@ -105,22 +122,34 @@ void cIniFile::EnumerateAllSections(QStringList& sSections, std::int32_t& iCount
     iCount = static_cast<std::int32_t>(sSections.size());
 }
 
+QString cIniFile::WholeValue() const
+{
+    return readWhole(section_.native(), key_.native(), default_.native(), path_.native());
+}
+
 QStringList cIniFile::AllKeys() const
 {
-    std::uint32_t bufferSize = kListBufferSize;
-    bool cut = true;
-    QString list;
-    while (cut) {
-        list = readThroughBuffer(section_.native(), nullptr, default_.native(), path_.native(),
-                                 bufferSize, &cut);
-        bufferSize *= 16;
-    }
-    return nulTerminatedPieces(list, EmptyPieces::Keep);
+    return nulTerminatedPieces(
+        readWhole(section_.native(), nullptr, default_.native(), path_.native()),
+        EmptyPieces::Keep);
 }
 
 int cIniFile::ReadError() const
 {
     return path_.native() ? profile::readError(path_.native()) : 0;
+}
+
+cIniFile::SectionContent cIniFile::CurrentSectionContent() const
+{
+    if (!path_.native() || !section_.native())
+        return {};
+    const profile::IniDocument::SectionLines lines =
+        profile::sectionLines(path_.native(), section_.native());
+    SectionContent content;
+    content.fingerprint = std::hash<std::string>()(lines.text);
+    for (const std::string& line : lines.unread)
+        content.unreadLines.append(QString::fromLocal8Bit(line.data(), qsizetype(line.size())));
+    return content;
 }
 
 profile::Batch cIniFile::StartBatch() const

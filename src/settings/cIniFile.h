@@ -38,6 +38,8 @@ public:
 
     // The stored value, cut to 254 characters, or Default ("" when unset) for a missing entry.
     QString Value() const;
+    // The stored value however long it is, or Default.
+    QString WholeValue() const;
     // Writes the key with every NUL character removed; an unset value removes the key.
     void setValue(const OptionalText& sValue);
     void DeleteKey();
@@ -73,6 +75,14 @@ public:
 
     // 0, or the errno value that kept the file from being read.
     int ReadError() const;
+
+    // The current section, all sections of its name together: a fingerprint of its text, and
+    // its non-blank lines that no key read returns (comments, repeated keys and sections).
+    struct SectionContent {
+        std::size_t fingerprint = 0;
+        QStringList unreadLines;
+    };
+    SectionContent CurrentSectionContent() const;
 
     // Keeps this object's writes in memory until the batch is committed or destroyed, and
     // then replaces the file in one step.

@@ -230,6 +230,32 @@ std::string_view IniDocument::unquoted(std::string_view value, bool* quoted)
     return profile::unquoted(value);
 }
 
+IniDocument::SectionLines IniDocument::sectionLines(std::string_view section) const
+{
+    SectionLines result;
+    const Section* first = findSection(section);
+    const std::string name = lowered(trim(section));
+    for (std::size_t s = 1; s < sections_.size(); ++s) {
+        const Section& current = sections_[s];
+        if (lowered(current.name) != name)
+            continue;
+        std::vector<bool> read(current.lines.size(), false);
+        if (&current == first) {
+            read[0] = true;
+            for (const auto& [lowerName, index] : current.keyIndex)
+                read[current.keys[index].line] = Section::isListed(current.keys[index]);
+        }
+        for (std::size_t i = 0; i < current.lines.size(); ++i) {
+            const Line& line = current.lines[i];
+            result.text += line.text;
+            result.text += line.eol;
+            if (!read[i] && !trim(line.text).empty())
+                result.unread.push_back(line.text);
+        }
+    }
+    return result;
+}
+
 bool IniDocument::isWritableSection(std::string_view name)
 {
     return !holdsLineBreak(name);

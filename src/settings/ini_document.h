@@ -40,6 +40,15 @@ public:
     // whether there was one.
     static std::string_view unquoted(std::string_view value, bool* quoted);
 
+    // Every section of one name taken together: `text` holds all their lines with their line
+    // ends, headers included; `unread` the non-blank ones that no value() call returns
+    // (comments, repeated keys, the headers and lines of repeated sections).
+    struct SectionLines {
+        std::string text;
+        std::vector<std::string> unread;
+    };
+    SectionLines sectionLines(std::string_view section) const;
+
     // Whether a name or value can be written so that it reads back unchanged.
     static bool isWritableSection(std::string_view name);
     static bool isWritableKey(std::string_view name);

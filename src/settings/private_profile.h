@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ini_document.h"
+
 #include <cstdint>
 #include <string>
 
@@ -28,10 +30,37 @@
 //   Names or values that could not be read back unchanged (line breaks, a key holding '=' or
 //   starting with ';' or '[') are refused with 0, as is a file that exists but cannot be read.
 //
-// Each file is parsed once and kept; a change by another program (size, time, inode) is noticed
-// on the next call. Every update replaces the file atomically through a temporary file in the
-// same directory, so the file on disk always holds either the old or the new content.
+// Outside a batch every call reads the file anew (its text is parsed again only when it differs
+// from the text last read or saved). Only regular files are read: a FIFO, a
+// device or a socket at the path is never opened, so no call blocks. A symbolic link stays a
+// link; the file it points to is the one read and written, and created when it is missing.
+//
+// A save replaces the file atomically through a temporary file beside it ("NAME.XXXXXX"; those
+// left by an interrupted save are removed), keeping the file's mode, owner and group; a new
+// file gets 0666 less the umask. A file without any write permission bit is read-only, also for
+// root. Where replacing would change what the file is - it has other hard links, its folder is
+// not writable, its owner or group cannot be given to a new file - the bytes are written into
+// the file itself instead, and put back as they were when that fails.
 namespace profile {
+
+// What became of one save.
+struct SaveOutcome {
+    // What the file holds afterwards.
+    enum class File { Untouched, Replaced, WrittenInPlace, Damaged };
+    // Why the bytes went into the file itself instead of a replacement.
+    enum class InPlace { No, HardLinks, FolderNotWritable, OwnerKept };
+
+    File file = File::Untouched;
+    // 0 when every step succeeded, the durability checks included; otherwise the errno value of
+    // the step that failed. A refused write gives EILSEQ (a text the file cannot hold) or the
+    // file's read error.
+    int error = 0;
+    InPlace inPlace = InPlace::No;
+    // The backup written before the save, or empty.
+    std::string backup;
+    // The error is the backup's: the file was left as it was.
+    bool backupFailed = false;
+};
 
 std::int32_t GetPrivateProfileStringA(const char* section, const char* key, const char* defaultText,
                                       char* buffer, std::uint32_t bufferSize, const char* path);
@@ -39,16 +68,16 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
                                         const char* path);
 
 // 0 when the file is missing or was read; otherwise the errno value that kept it from being read
-// (a file in that state is never written).
+// (a file in that state is never written): EISDIR for a folder, EINVAL for anything else that
+// is no regular file.
 int readError(const std::string& path);
 
-// Drops the store's parsed copy of the file, so that the next call reads it anew: for a
-// caller that knows the file changed within the resolution of its time stamps.
-void forget(const std::string& path);
+// The lines of the file's sections of that name (see IniDocument::sectionLines).
+IniDocument::SectionLines sectionLines(const std::string& path, const std::string& section);
 
-// While a Batch for a file is open, reads of that file use the copy in memory without looking
-// at the disk, and writes stay in memory; closing the outermost batch writes them in one
-// atomic replacement. Batches of the same file nest.
+// While a Batch for a file is open, the file is read once and kept in memory: reads use that
+// copy, writes change it, and closing the outermost batch writes it in one save. A batch in
+// which any write was refused writes nothing. Batches of the same file nest.
 class Batch {
 public:
     explicit Batch(std::string path);
@@ -58,14 +87,22 @@ public:
     Batch& operator=(Batch&&) = delete;
     ~Batch();
 
-    // Closes the batch; returns false when its writes could not reach the disk, in which case
-    // the file keeps its content from before the batch. Later calls return the same result.
+    // Has the save that closes the batch first copy the file, as it was when the batch opened,
+    // to "PATH.bak" (the earlier backup becomes "PATH.bak.1"); without that copy nothing is
+    // saved. Only a save that changes the file makes a backup.
+    void keepBackup();
+
+    // Closes the batch; returns false when its writes did not all reach the disk. Later calls
+    // return the same result.
     bool commit();
+    // What the closing save did; all defaults when there was nothing to save.
+    const SaveOutcome& outcome() const { return outcome_; }
 
 private:
     std::string path_;
     bool open_ = false;
     bool committed_ = true;
+    SaveOutcome outcome_;
 };
 
 } // namespace profile

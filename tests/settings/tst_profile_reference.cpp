@@ -40,7 +40,6 @@ const std::map<QString, AllowedDifference> kAllowed = {
     {"write_high_bytes", {{1}, "8-bit text is UTF-8 here, code page 1252 there"}},
     {"fmt_utf8_bom_nonascii", {{0}, "8-bit text is UTF-8 here, code page 1252 there"}},
     {"fmt_high_bytes_no_bom", {{0}, "8-bit text is UTF-8 here, code page 1252 there"}},
-    {"err_write_readonly_file", {{0, 1, 2, 3}, "not yet: read-only files"}},
 };
 
 QByteArray bytesOf(const QJsonValue& hex)
