@@ -25,8 +25,7 @@ frmMainSeams frmMainSeams::real(std::shared_ptr<cShell> shell)
 {
     const QFileInfo executable(QCoreApplication::applicationFilePath());
     return {std::make_shared<cMessageBox>(), std::make_shared<cClock>(), std::move(shell),
-            executable.absolutePath() + u'/' + executable.completeBaseName() +
-                QStringLiteral(".ini")};
+            executable.absolutePath() + u'/' + executable.fileName() + QStringLiteral(".ini")};
 }
 
 frmMain::frmMain(frmMainSeams seams, QWidget* parent) : QWidget(parent), seams_(std::move(seams))

@@ -12,6 +12,7 @@
 
 #include "cLogStamp.h"
 #include "listener/cAllowList.h"
+#include "pair_file.h"
 #include "settings/cIniFile.h"
 
 #include <QString>
@@ -153,6 +154,9 @@ private:
     // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
     // tries again on every later tick until it listens.
     void listenAgain();
+    // Tells what became of a save of the table: a backup (kept for `backupReason`) and a save
+    // in place in the log, a failure in a message box (in the log when unattended).
+    void reportSave(const profile::SaveOutcome& outcome, const QString& backupReason);
 
     frmMainSeams seams_;
     cIniFile iniFile_;
@@ -169,6 +173,7 @@ private:
     std::optional<int> pendingPairRow_;
     QTimer* screenUpdate_;
     bool tableSaved_ = false;
+    pair_file::OnDisk pairsOnDisk_;
     cPatternIndex* patternIndex_;
     cPairTable* pairTable_;
     cAllowList allowList_;

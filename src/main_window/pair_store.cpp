@@ -3,40 +3,58 @@
 
 #include <QListWidget>
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
-#include <limits>
+
+using namespace pair_file;
 
 namespace {
 
-const QString kPairsSection = QStringLiteral("pairs");
-const QString kPatternWord = QStringLiteral("pattern");
-const QString kCommandWord = QStringLiteral("command");
-const QString kFocusWord = QStringLiteral("focus");
-
-// Row indexes are 16-bit: rows 0 to 32766 at most.
-constexpr int kLastPossibleRow = std::numeric_limits<std::int16_t>::max() - 1;
-
-QString keyOf(const QString& word, int row)
-{
-    return word + QString::number(row);
-}
-
-// The highest row index that has a pattern key, so that skipping empty patterns never runs
-// past the end of the section.
+// The highest row index that has a pattern key: the load reads every index up to it.
 int highestPatternRow(const QStringList& keys)
 {
     int highest = -1;
-    for (const QString& key : keys) {
-        if (!key.startsWith(kPatternWord, Qt::CaseInsensitive))
-            continue;
-        const QStringView digits = QStringView(key).mid(kPatternWord.size());
-        // Only the canonical form: "pattern7" is row 7, "pattern07" is no row.
-        if (digits.isEmpty() || digits.size() > 5 || (digits.size() > 1 && digits[0] == u'0'))
-            continue;
-        if (std::all_of(digits.begin(), digits.end(), [](QChar c) { return c.isDigit(); }))
-            highest = std::max(highest, digits.toInt());
-    }
+    for (const QString& key : keys)
+        highest = std::max(highest, rowOf(key, Pattern));
     return std::min(highest, kLastPossibleRow);
+}
+
+QString reasonText(int error)
+{
+    switch (error) {
+    case EILSEQ:
+        return QStringLiteral("a pair holds a line break, which the file cannot keep");
+    case EINVAL:
+        return QStringLiteral("it is not a regular file");
+    default:
+        return QString::fromLocal8Bit(std::strerror(error));
+    }
+}
+
+QString inPlaceReason(profile::SaveOutcome::InPlace why)
+{
+    switch (why) {
+    case profile::SaveOutcome::InPlace::HardLinks:
+        return QStringLiteral("it has other names (hard links)");
+    case profile::SaveOutcome::InPlace::FolderNotWritable:
+        return QStringLiteral("its folder is not writable");
+    default:
+        return QStringLiteral("its owner or group could not be given to a new file");
+    }
+}
+
+// The first few pieces, each cut short, for one log line.
+QString listed(const QStringList& pieces)
+{
+    constexpr int kShown = 3;
+    constexpr int kLongest = 60;
+    QStringList shown;
+    for (const QString& piece : pieces.mid(0, kShown))
+        shown << u'"' + (piece.size() > kLongest ? piece.left(kLongest) + u'…' : piece) + u'"';
+    QString text = shown.join(QStringLiteral(", "));
+    if (pieces.size() > kShown)
+        text += QStringLiteral(" and %1 more").arg(pieces.size() - kShown);
+    return text;
 }
 
 } // namespace
@@ -45,44 +63,35 @@ void frmMain::Form_Load()
 {
     Log(QStringLiteral("Kormil started"));
     iniFile_.setPath(seams_.settingsPath);
-    iniFile_.setSection(kPairsSection);
+    iniFile_.setSection(kSection);
     // One look at the disk for the whole load, however many keys are read.
     profile::Batch snapshot = iniFile_.StartBatch();
     if (const int error = iniFile_.ReadError())
         Log(QStringLiteral("Could not read the speech/command pairs from %1 (%2). The table "
                            "starts empty and the file is left as it is.")
-                .arg(iniFile_.Path().value_or(QString()),
-                     QString::fromLocal8Bit(std::strerror(error))));
+                .arg(iniFile_.Path().value_or(QString()), reasonText(error)));
 
-    // The whole key list, not one cut to a fixed buffer: a long table loads in full.
+    // Every index up to the highest pattern, so that gaps and incomplete rows lose nothing.
     const QStringList keys = iniFile_.AllKeys();
-    const int count = static_cast<int>(keys.size());
-    const int lastRow = std::min((count + 1) / 3 - 1, kLastPossibleRow); // count / 3, rounded
     const int highestPattern = highestPatternRow(keys);
-
-    // Rows are gathered first and appended in one step each: far faster for long tables.
-    QStringList patterns, commands, styles;
-    for (intLoop = 0; intLoop <= lastRow; ++intLoop) {
-        iniFile_.setKey(keyOf(kPatternWord, intLoop));
+    LoadedRows rows;
+    for (intLoop = 0; intLoop <= highestPattern; ++intLoop) {
+        iniFile_.setKey(keyOf(Pattern, intLoop));
         QString pattern = iniFile_.Value();
-        while (pattern.isEmpty()) {
-            if (intLoop >= highestPattern)
-                break;
-            ++intLoop;
-            iniFile_.setKey(keyOf(kPatternWord, intLoop));
-            pattern = iniFile_.Value();
-        }
         if (pattern.isEmpty())
-            break;
-        patterns.append(pattern);
-        iniFile_.setKey(keyOf(kCommandWord, intLoop));
-        commands.append(iniFile_.Value());
-        iniFile_.setKey(keyOf(kFocusWord, intLoop));
-        styles.append(iniFile_.Value());
+            continue;
+        rows.indexes.append(intLoop);
+        rows.columns[Pattern].append(std::move(pattern));
+        for (const Word word : {Command, Focus}) {
+            iniFile_.setKey(keyOf(word, intLoop));
+            rows.columns[word].append(iniFile_.Value());
+        }
     }
-    lstPattern->addItems(patterns);
-    lstCommand->addItems(commands);
-    lstFocus->addItems(styles);
+    // Rows are gathered first and appended in one step each: far faster for long tables.
+    lstPattern->addItems(rows.columns[Pattern]);
+    lstCommand->addItems(rows.columns[Command]);
+    lstFocus->addItems(rows.columns[Focus]);
+    pairsOnDisk_ = onDisk(iniFile_, keys, rows);
     snapshot.commit();
 
     loadAllowList();
@@ -92,26 +101,69 @@ void frmMain::Form_Load()
 void frmMain::Form_Unload()
 {
     tableSaved_ = true;
-    iniFile_.setSection(kPairsSection);
+    iniFile_.setSection(kSection);
     profile::Batch save = iniFile_.StartBatch();
+    // What the table lacks would be gone after the save: the file as it was is kept first.
+    QString backupReason;
+    if (iniFile_.CurrentSectionContent().fingerprint != pairsOnDisk_.fingerprint)
+        backupReason = QStringLiteral("changed on disk after the pairs were loaded");
+    else if (!pairsOnDisk_.leftOut.isEmpty())
+        backupReason =
+            QStringLiteral("holds what the table does not: ") + listed(pairsOnDisk_.leftOut);
+    if (!backupReason.isEmpty())
+        save.keepBackup();
     iniFile_.DeleteSection();
-    bool everyWriteTaken = iniFile_.Success();
     const int rows = lstPattern->count();
     for (int row = 0; row < rows; ++row) {
-        const std::pair<const QString&, QListWidget*> columns[] = {
-            {kPatternWord, lstPattern}, {kCommandWord, lstCommand}, {kFocusWord, lstFocus}};
+        const std::pair<Word, QListWidget*> columns[] = {
+            {Pattern, lstPattern}, {Command, lstCommand}, {Focus, lstFocus}};
         for (const auto& [word, list] : columns) {
             iniFile_.setKey(keyOf(word, row));
             iniFile_.setValue(list->item(row)->text());
-            everyWriteTaken = everyWriteTaken && iniFile_.Success();
         }
     }
-    if (save.commit() && everyWriteTaken)
+    const std::size_t written = iniFile_.CurrentSectionContent().fingerprint;
+    if (save.commit())
+        pairsOnDisk_ = {written, {}};
+    reportSave(save.outcome(), backupReason);
+}
+
+void frmMain::reportSave(const profile::SaveOutcome& outcome, const QString& backupReason)
+{
+    using File = profile::SaveOutcome::File;
+    const QString path = iniFile_.Path().value_or(QString());
+    const QString backup = QString::fromLocal8Bit(outcome.backup.c_str());
+    if (!outcome.backup.empty() && !outcome.backupFailed)
+        Log(QStringLiteral("The settings file as it was is kept in %1, because its section "
+                           "[pairs] %2.")
+                .arg(backup, backupReason));
+    const bool written = outcome.file == File::Replaced || outcome.file == File::WrittenInPlace;
+    if (written && outcome.inPlace != profile::SaveOutcome::InPlace::No)
+        Log(QStringLiteral("The speech/command pairs were saved by rewriting %1 in place, because "
+                           "%2; a crash during such a save can damage the file.")
+                .arg(path, inPlaceReason(outcome.inPlace)));
+    if (outcome.error == 0)
         return;
-    const QString failure =
-        QStringLiteral("The speech/command pairs could not be saved to %1. The file keeps "
-                       "the pairs it held before.")
-            .arg(iniFile_.Path().value_or(QString()));
+
+    const QString reason = reasonText(outcome.error);
+    QString failure;
+    if (written)
+        failure = QStringLiteral("The speech/command pairs were written to %1, but the system "
+                                 "reported an error while making sure they reached the disk (%2).")
+                      .arg(path, reason);
+    else if (outcome.file == File::Damaged)
+        failure = QStringLiteral("The speech/command pairs could not be saved to %1 (%2), and its "
+                                 "earlier content could not be put back: the file may be damaged.")
+                      .arg(path, reason);
+    else if (outcome.backupFailed)
+        failure = QStringLiteral("The speech/command pairs could not be saved to %1: the file as "
+                                 "it was could not be kept in %2 first (%3). The file keeps the "
+                                 "pairs it held before.")
+                      .arg(path, backup, reason);
+    else
+        failure = QStringLiteral("The speech/command pairs could not be saved to %1 (%2). The "
+                                 "file keeps the pairs it held before.")
+                      .arg(path, reason);
     if (unattended_)
         Log(failure);
     else

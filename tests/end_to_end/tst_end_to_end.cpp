@@ -12,6 +12,7 @@ private slots:
     void hangUpIgnoredAtStart_staysIgnored();
     void settingsOutOfReach_areReportedAndLeftAsTheyAre_data();
     void settingsOutOfReach_areReportedAndLeftAsTheyAre();
+    void programWithADotInItsName_usesAFileOfItsWholeName();
 };
 
 void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
@@ -91,14 +92,21 @@ void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre_data()
     QTest::addColumn<RunningKormil::Restriction>("restriction");
     QTest::addColumn<QByteArray>("loadLine"); // empty: none expected
     QTest::addColumn<QByteArray>("voiceLine");
+    QTest::addColumn<QByteArray>("saveLine"); // the path stands where "%1" is
     QTest::newRow("file unreadable")
         << RunningKormil::Restriction::UnreadableSettings
         << QByteArray(" (Permission denied). The table starts empty and the file is left as it "
                       "is.\n")
-        << QByteArray(" No matching voice string found!\n");
+        << QByteArray(" No matching voice string found!\n")
+        << QByteArray(" The speech/command pairs could not be saved to %1 (Permission denied). "
+                      "The file keeps the pairs it held before.\n");
+    // The file can still be written, only not replaced.
     QTest::newRow("folder read-only at shutdown")
         << RunningKormil::Restriction::ReadOnlyFolder << QByteArray()
-        << QByteArray(" Executing: true\n");
+        << QByteArray(" Executing: true\n")
+        << QByteArray(" The speech/command pairs were saved by rewriting %1 in place, because "
+                      "its folder is not writable; a crash during such a save can damage the "
+                      "file.\n");
 }
 
 void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre()
@@ -106,6 +114,7 @@ void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre()
     QFETCH(RunningKormil::Restriction, restriction);
     QFETCH(QByteArray, loadLine);
     QFETCH(QByteArray, voiceLine);
+    QFETCH(QByteArray, saveLine);
     if (!RunningKormil::portIsFree())
         QSKIP("TCP port 2011, which the program listens on at start, is in use here");
     RunningKormil kormil;
@@ -120,12 +129,28 @@ void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre()
     QTRY_VERIFY(kormil.log().contains(voiceLine));
     QVERIFY(kormil.stop());
     const QByteArray log = kormil.log();
-    QVERIFY2(log.contains(" The speech/command pairs could not be saved to " +
-                          kormil.settingsPath().toLocal8Bit() +
-                          ". The file keeps the pairs it held before.\n"),
+    QVERIFY2(log.contains(saveLine.replace("%1", kormil.settingsPath().toLocal8Bit())),
              log.constData());
     kormil.liftRestriction();
     QCOMPARE(fileBytes(kormil.settingsPath()), settings);
+}
+
+void tst_EndToEnd::programWithADotInItsName_usesAFileOfItsWholeName()
+{
+    if (!RunningKormil::portIsFree())
+        QSKIP("TCP port 2011, which the program listens on at start, is in use here");
+    RunningKormil kormil;
+    kormil.setProgramName(QStringLiteral("kormil.v2"));
+    const QString shared = kormil.path(QStringLiteral("kormil.ini"));
+    putFile(shared, "[pairs]\npattern0=of another copy\ncommand0=true\nfocus0=1\n");
+    QVERIFY(kormil.start("[pairs]\npattern3=mine\ncommand3=true\nfocus3=1\n"));
+    QVERIFY(kormil.stop());
+    QCOMPARE(kormil.settingsPath(), kormil.path(QStringLiteral("kormil.v2.ini")));
+    // Saved in the table's own numbering: this file was loaded and saved.
+    QCOMPARE(fileBytes(kormil.settingsPath()),
+             QByteArray("[pairs]\npattern0=mine\ncommand0=true\nfocus0=1\n"));
+    QCOMPARE(fileBytes(shared), QByteArray("[pairs]\npattern0=of another copy\ncommand0=true\n"
+                                           "focus0=1\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_EndToEnd)

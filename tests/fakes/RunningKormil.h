@@ -27,7 +27,9 @@ public:
     }
 
     QString path(const QString& name) const { return dir_.filePath(name); }
-    QString settingsPath() const { return path(QStringLiteral("kormil.ini")); }
+    // The program's file name in its folder, "kormil" unless a test names it otherwise.
+    void setProgramName(const QString& name) { programName_ = name; }
+    QString settingsPath() const { return path(programName_ + QStringLiteral(".ini")); }
 
     enum class Wait { ForListening, ForStart };
 
@@ -44,7 +46,7 @@ public:
 
     bool start(const QByteArray& settings, Wait wait = Wait::ForListening)
     {
-        const QString program = path(QStringLiteral("kormil"));
+        const QString program = path(programName_);
         if (!QFile::copy(QStringLiteral(KORMIL_EXECUTABLE), program))
             return false;
         QFile ini(settingsPath());
@@ -150,6 +152,11 @@ private:
             if (!nobody)
                 return false;
             user_ = std::pair{nobody->pw_uid, nobody->pw_gid};
+            // The user's own settings file, in a folder the user may not write.
+            if (restriction_ == Restriction::ReadOnlyFolder &&
+                ::chown(QFile::encodeName(settingsPath()).constData(), nobody->pw_uid,
+                        nobody->pw_gid) != 0)
+                return false;
         }
         // Made before the folder turns read-only; the log goes there.
         QFile log(path(QStringLiteral("stderr.log")));
@@ -167,6 +174,7 @@ private:
     QTemporaryDir dir_;
     QByteArray log_;
     QString display_;
+    QString programName_ = QStringLiteral("kormil");
     Restriction restriction_ = Restriction::None;
     bool ignoreHangUp_ = false;
     std::optional<std::pair<uid_t, gid_t>> user_; // whom the program runs as, when not us

@@ -41,7 +41,12 @@ private slots:
     void failedSave_tellsTheUserAndKeepsTheFile();
     void hostileFile_loadsAndSavesWhatItCan_data();
     void hostileFile_loadsAndSavesWhatItCan();
-    void directoryInPlaceOfTheFile_isReportedAtLoadAndShutdown();
+    void notARegularFile_isReportedAtLoadAndShutdown_data();
+    void notARegularFile_isReportedAtLoadAndShutdown();
+    void save_keepsABackupOfWhatTheTableLacks_data();
+    void save_keepsABackupOfWhatTheTableLacks();
+    void failedSave_changesNothingAndSaysWhy_data();
+    void failedSave_changesNothingAndSaysWhy();
     void unattendedShutdown_logsAFailedSaveInsteadOfAsking();
     void fullDisk_atShutdown_keepsTheOldTable();
     void killedDuringSave_leavesOldOrNewTable();
@@ -100,6 +105,24 @@ void tst_PairStore::load_data()
     QTest::newRow("foreign keys end the scan")
         << QByteArray("[pairs]\npattern0=a\ncommand0=1\nfocus0=3\nx=1\ny=2\nz=3\nw=4\n")
         << QStringList{"a"} << QStringList{"1"} << QStringList{"3"};
+    QByteArray rowDeleted = pairsSection(10);
+    rowDeleted.replace("pattern3=p3\ncommand3=c3\nfocus3=3\n", "");
+    QTest::newRow("a row deleted by hand")
+        << rowDeleted << QStringList{"p0", "p1", "p2", "p4", "p5", "p6", "p7", "p8", "p9"}
+        << QStringList{"c0", "c1", "c2", "c4", "c5", "c6", "c7", "c8", "c9"}
+        << QStringList{"0", "1", "2", "4", "6", "6", "0", "1", "2"};
+    QByteArray noStyles = pairsSection(9);
+    for (int i = 0; i < 9; ++i)
+        noStyles.replace("focus" + QByteArray::number(i) + "=" +
+                             QByteArray::number(i % 7 == 5 ? 6 : i % 7) + "\n",
+                         "");
+    QTest::newRow("9 pairs without focus keys")
+        << noStyles << QStringList{"p0", "p1", "p2", "p3", "p4", "p5", "p6", "p7", "p8"}
+        << QStringList{"c0", "c1", "c2", "c3", "c4", "c5", "c6", "c7", "c8"} << QStringList(9);
+    QTest::newRow("rows numbered 0, 10, 20")
+        << QByteArray("[pairs]\npattern0=a\ncommand0=1\nfocus0=0\npattern10=b\ncommand10=2\n"
+                      "focus10=1\npattern20=c\ncommand20=3\nfocus20=2\n")
+        << QStringList{"a", "b", "c"} << QStringList{"1", "2", "3"} << QStringList{"0", "1", "2"};
     QTest::newRow("gap in the numbering")
         << QByteArray("[pairs]\npattern0=a\ncommand0=1\nfocus0=0\npattern5=f\ncommand5=6\n"
                       "focus5=2\n")
@@ -245,22 +268,143 @@ void tst_PairStore::hostileFile_loadsAndSavesWhatItCan()
              loaded.replaceInStrings(QChar(0), QString()));
 }
 
-void tst_PairStore::directoryInPlaceOfTheFile_isReportedAtLoadAndShutdown()
+void tst_PairStore::notARegularFile_isReportedAtLoadAndShutdown_data()
 {
-    QVERIFY(QDir().mkpath(path()));
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a directory") << "directory"
+                                 << "Is a directory";
+    // Opening a FIFO nobody writes to would hold start-up, and the listener, forever.
+    QTest::newRow("a FIFO") << "fifo"
+                            << "it is not a regular file";
+    QTest::newRow("a socket") << "socket"
+                              << "it is not a regular file";
+    QTest::newRow("a link to a device") << "device"
+                                        << "it is not a regular file";
+}
+
+void tst_PairStore::notARegularFile_isReportedAtLoadAndShutdown()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, reason);
+    QVERIFY(makeNonRegularFile(path(), kind));
+    const QFileInfo before(path());
     TestWindow test(path());
     test.window.Form_Load();
-    const QString loadLine = TestWindow::rows(test.window.lstLog).at(1);
-    QVERIFY2(loadLine.endsWith(QStringLiteral(" Could not read the speech/command pairs from ") +
-                               path() +
-                               QStringLiteral(" (Is a directory). The table starts empty and "
-                                              "the file is left as it is.")),
-             qPrintable(loadLine));
+    const QStringList log = TestWindow::rows(test.window.lstLog);
+    QVERIFY2(log.at(1).endsWith(QStringLiteral(" Could not read the speech/command pairs from ") +
+                                path() + QStringLiteral(" (") + reason +
+                                QStringLiteral("). The table starts empty and the file is left "
+                                               "as it is.")),
+             qPrintable(log.at(1)));
+    QVERIFY(log.at(2).contains(QStringLiteral(" Kormil started listening on ")));
     test.addPair(QStringLiteral("p"), QStringLiteral("c"), QStringLiteral("1"));
     test.window.close();
     QCOMPARE(test.messages->shown.size(), 1);
-    QVERIFY(test.messages->shown[0].text.contains(path()));
-    QVERIFY(QFileInfo(path()).isDir());
+    QVERIFY(test.messages->shown[0].text.contains(path() + QStringLiteral(" (") + reason));
+    const QFileInfo after(path());
+    QCOMPARE(after.isSymLink(), before.isSymLink());
+    QCOMPARE(after.isDir(), before.isDir());
+    QVERIFY(!after.isFile() || after.isSymLink());
+}
+
+void tst_PairStore::save_keepsABackupOfWhatTheTableLacks_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("whileRunning"); // written while the table is loaded, if any
+    QTest::addColumn<QByteArray>("saved");
+    QTest::addColumn<QString>("leftOut"); // what the log line names; empty: no backup
+
+    const QByteArray row0 = "[pairs]\npattern0=a\ncommand0=b\nfocus0=1\n";
+    QTest::newRow("rows 0, 10, 20: renumbered, nothing lost")
+        << QByteArray("[pairs]\npattern0=a\ncommand0=b\nfocus0=1\npattern10=c\ncommand10=d\n"
+                      "focus10=2\npattern20=e\ncommand20=f\nfocus20=3\n")
+        << QByteArray()
+        << QByteArray("[pairs]\npattern0=a\ncommand0=b\nfocus0=1\npattern1=c\ncommand1=d\n"
+                      "focus1=2\npattern2=e\ncommand2=f\nfocus2=3\n")
+        << QString();
+    QTest::newRow("rows without focus keys: nothing lost")
+        << QByteArray("[pairs]\nPattern0 = a\ncommand0=b\n\npattern1=c\ncommand1=d\n")
+        << QByteArray()
+        << QByteArray("[pairs]\npattern0=a\ncommand0=b\nfocus0=\npattern1=c\ncommand1=d\n"
+                      "focus1=\n")
+        << QString();
+    QTest::newRow("a comment and a key of no row")
+        << QByteArray("[pairs]\n; my note\npattern0=a\ncommand0=b\nfocus0=1\npattern00=x\n")
+        << QByteArray() << row0 << "\"; my note\", \"pattern00=x\"";
+    QTest::newRow("a second section [pairs]")
+        << row0 + "[pairs]\npattern1=z\n"
+        << QByteArray() << row0 << "\"[pairs]\", \"pattern1=z\"";
+    QTest::newRow("the command of a row without a pattern")
+        << row0 + "command1=orphan\n"
+        << QByteArray() << row0 << "\"command1=orphan\"";
+    QTest::newRow("a value the load cut at 254 bytes")
+        << "[pairs]\npattern0=a\ncommand0=" + QByteArray(300, 'c') + "\nfocus0=1\n"
+        << QByteArray() << "[pairs]\npattern0=a\ncommand0=" + QByteArray(254, 'c') + "\nfocus0=1\n"
+        << "\"command0=" + QString(51, u'c') + u'…';
+    QTest::newRow("a pair added on disk while Kormil runs")
+        << row0 << row0 + "pattern1=new\ncommand1=n\nfocus1=1\n"
+        << row0 << "changed on disk after the pairs were loaded";
+}
+
+void tst_PairStore::save_keepsABackupOfWhatTheTableLacks()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, whileRunning);
+    QFETCH(QByteArray, saved);
+    QFETCH(QString, leftOut);
+    const QString backup = path() + QStringLiteral(".bak");
+    putFile(path(), file);
+    TestWindow test(path());
+    test.window.Form_Load();
+    if (!whileRunning.isNull())
+        putFile(path(), whileRunning);
+    test.window.close();
+    QCOMPARE(fileBytes(path()), saved);
+    QVERIFY(test.messages->shown.isEmpty());
+    const QString last = TestWindow::rows(test.window.lstLog).last();
+    if (leftOut.isEmpty()) {
+        QVERIFY(!QFile::exists(backup));
+        QVERIFY2(!last.contains(backup), qPrintable(last));
+        return;
+    }
+    QCOMPARE(fileBytes(backup), whileRunning.isNull() ? file : whileRunning);
+    QVERIFY2(last.contains(QStringLiteral(" The settings file as it was is kept in ") + backup +
+                           QStringLiteral(", because its section [pairs] ")) &&
+                 last.contains(leftOut),
+             qPrintable(last));
+}
+
+void tst_PairStore::failedSave_changesNothingAndSaysWhy_data()
+{
+    QTest::addColumn<QString>("pattern");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("a line break in a pair")
+        << "two\nlines" << false << "a pair holds a line break, which the file cannot keep";
+    // Root may write any file; one without a write bit is still left alone.
+    QTest::newRow("a file without write permission") << "p" << true << "Permission denied";
+}
+
+void tst_PairStore::failedSave_changesNothingAndSaysWhy()
+{
+    QFETCH(QString, pattern);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, reason);
+    const QByteArray before = "[pairs]\npattern0=a\ncommand0=b\nfocus0=1\n[other]\nk=v\n";
+    putFile(path(), before);
+    if (readOnly)
+        QVERIFY(QFile::setPermissions(path(), QFileDevice::ReadOwner | QFileDevice::ReadOther));
+    TestWindow test(path());
+    test.window.Form_Load();
+    test.addPair(pattern, QStringLiteral("c"), QStringLiteral("1"));
+    test.window.close();
+    QCOMPARE(fileBytes(path()), before);
+    QCOMPARE(test.messages->shown.size(), 1);
+    QCOMPARE(test.messages->shown[0].text,
+             QStringLiteral("The speech/command pairs could not be saved to ") + path() +
+                 QStringLiteral(" (") + reason +
+                 QStringLiteral("). The file keeps the pairs it held before."));
 }
 
 void tst_PairStore::unattendedShutdown_logsAFailedSaveInsteadOfAsking()

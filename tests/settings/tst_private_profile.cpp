@@ -7,6 +7,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <cerrno>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 using profile::GetPrivateProfileStringA;
@@ -36,12 +42,48 @@ Read get(const QByteArray& section, const QByteArray& key, const QByteArray& fal
     return {buffer, count};
 }
 
+QByteArray valueOf(const QString& path)
+{
+    const Read read = get("s", "k", kAbsent, 255, path);
+    return read.bytes.left(read.count);
+}
+
+struct stat statusOf(const QString& path)
+{
+    struct stat info {};
+    ::stat(QFile::encodeName(path).constData(), &info);
+    return info;
+}
+
+// Runs `work` as user "nobody" when we are root, for whom permissions do not hold, else as
+// ourselves; returns its result (0 to 125).
+int asUnprivileged(const std::function<int()>& work)
+{
+    if (::geteuid() != 0)
+        return work();
+    const passwd* nobody = ::getpwnam("nobody");
+    if (!nobody)
+        return 126;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setgid(nobody->pw_gid) != 0 ||
+            ::setuid(nobody->pw_uid) != 0)
+            ::_exit(126);
+        ::_exit(work());
+    }
+    int status = 0;
+    return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)
+               ? WEXITSTATUS(status)
+               : 127;
+}
+
 } // namespace
 
 class tst_PrivateProfile : public QObject {
     Q_OBJECT
 
 private slots:
+    void init();
     void missingFile_readsDefaultsAndEmptyLists();
     void write_data();
     void write();
@@ -55,15 +97,31 @@ private slots:
     void directoryInPlaceOfFile_readsNothingAndRefusesWrites();
     void readError_saysWhyTheFileCouldNotBeRead_data();
     void readError_saysWhyTheFileCouldNotBeRead();
+    void sameSizeRewrite_isRead();
+    void batch_withARefusedWrite_savesNothing_data();
+    void batch_withARefusedWrite_savesNothing();
+    void batch_keepBackup_keepsTheFileAsItWas();
+    void save_keepsWhatTheFileIs_data();
+    void save_keepsWhatTheFileIs();
+    void save_keepsOwnerAndGroup();
+    void save_thatCannotReplace_writesInPlace_data();
+    void save_thatCannotReplace_writesInPlace();
+    void save_removesOnlyOurStaleTemporaries();
 
 private:
-    QTemporaryDir dir_;
-    QString path() const { return dir_.filePath(QStringLiteral("k.ini")); }
+    // Each test and each row gets a folder of its own.
+    std::unique_ptr<QTemporaryDir> dir_;
+    QString path() const { return dir_->filePath(QStringLiteral("k.ini")); }
 };
+
+void tst_PrivateProfile::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+}
 
 void tst_PrivateProfile::missingFile_readsDefaultsAndEmptyLists()
 {
-    const QString missing = dir_.filePath(QStringLiteral("none.ini"));
+    const QString missing = dir_->filePath(QStringLiteral("none.ini"));
     QCOMPARE(get("s", "k", "dflt", 255, missing).bytes.left(5), QByteArray("dflt\0", 5));
     QCOMPARE(get("s", kAbsent, kAbsent, 255, missing).count, 0);
     QCOMPARE(get(kAbsent, kAbsent, kAbsent, 255, missing).count, 0);
@@ -137,7 +195,7 @@ void tst_PrivateProfile::write()
     QCOMPARE(WritePrivateProfileStringA(arg(section), arg(key), arg(value), path().toLocal8Bit()),
              result);
     QCOMPARE(fileBytes(path()), after);
-    QCOMPARE(QDir(dir_.path()).entryList(QDir::Files).size(), after.isNull() ? 0 : 1);
+    QCOMPARE(QDir(dir_->path()).entryList(QDir::Files).size(), after.isNull() ? 0 : 1);
 }
 
 QByteArray utf16(const QString& text)
@@ -190,7 +248,7 @@ void tst_PrivateProfile::fileEncoding_isReadAndWrittenBack()
     QFETCH(QByteArray, readBack);
     QFETCH(QByteArray, after);
 
-    const QString file = dir_.filePath(QString::fromLatin1(QTest::currentDataTag()) + ".ini");
+    const QString file = dir_->filePath(QString::fromLatin1(QTest::currentDataTag()) + ".ini");
     putFile(file, before);
     QCOMPARE(get("s", "k", kAbsent, 255, file).bytes.left(value.size() + 1), value + '\0');
     QCOMPARE(WritePrivateProfileStringA("s", "new", written.constData(), file.toLocal8Bit()), 1);
@@ -264,21 +322,21 @@ void tst_PrivateProfile::batch_reachesDiskOnlyOnCommit()
 
 void tst_PrivateProfile::batch_failedCommit_keepsOldFile()
 {
-    QDir base(dir_.path());
+    QDir base(dir_->path());
     QVERIFY(base.mkpath(QStringLiteral("gone")));
-    const QString inside = dir_.filePath(QStringLiteral("gone/k.ini"));
+    const QString inside = dir_->filePath(QStringLiteral("gone/k.ini"));
     putFile(inside, "[s]\nk=old\n");
     profile::Batch batch(inside.toStdString());
     QCOMPARE(WritePrivateProfileStringA("s", "k", "new", inside.toLocal8Bit()), 1);
     QVERIFY(base.rename(QStringLiteral("gone"), QStringLiteral("moved")));
     QVERIFY(!batch.commit());
-    QCOMPARE(fileBytes(dir_.filePath(QStringLiteral("moved/k.ini"))), QByteArray("[s]\nk=old\n"));
-    QCOMPARE(QDir(dir_.filePath(QStringLiteral("moved"))).entryList(QDir::Files).size(), 1);
+    QCOMPARE(fileBytes(dir_->filePath(QStringLiteral("moved/k.ini"))), QByteArray("[s]\nk=old\n"));
+    QCOMPARE(QDir(dir_->filePath(QStringLiteral("moved"))).entryList(QDir::Files).size(), 1);
 }
 
 void tst_PrivateProfile::directoryInPlaceOfFile_readsNothingAndRefusesWrites()
 {
-    const QString folder = dir_.filePath(QStringLiteral("folder.ini"));
+    const QString folder = dir_->filePath(QStringLiteral("folder.ini"));
     QVERIFY(QDir().mkpath(folder));
     QCOMPARE(get("s", "k", "d", 255, folder).bytes.left(2), QByteArray("d\0", 2));
     QCOMPARE(WritePrivateProfileStringA("s", "k", "v", folder.toLocal8Bit()), 0);
@@ -294,26 +352,256 @@ void tst_PrivateProfile::readError_saysWhyTheFileCouldNotBeRead_data()
     QTest::newRow("empty") << "empty" << 0;
     QTest::newRow("a directory") << "directory" << EISDIR;
     QTest::newRow("no read permission") << "unreadable" << EACCES;
+    // Never opened: opening a FIFO with nobody writing to it would wait forever.
+    QTest::newRow("a FIFO") << "fifo" << EINVAL;
+    QTest::newRow("a socket") << "socket" << EINVAL;
+    QTest::newRow("a link to a device") << "device" << EINVAL;
 }
 
 void tst_PrivateProfile::readError_saysWhyTheFileCouldNotBeRead()
 {
     QFETCH(QString, kind);
     QFETCH(int, error);
-    const QString file = dir_.filePath(kind + QStringLiteral(".ini"));
-    if (kind == QStringLiteral("directory")) {
-        QVERIFY(QDir().mkpath(file));
-    } else if (kind != QStringLiteral("missing")) {
+    const QString file = dir_->filePath(kind + QStringLiteral(".ini"));
+    if (kind != QStringLiteral("missing") && !makeNonRegularFile(file, kind))
         putFile(file, kind == QStringLiteral("empty") ? QByteArray() : QByteArray("[s]\nk=v\n"));
-    }
     if (kind == QStringLiteral("unreadable")) {
         if (::geteuid() == 0)
             QSKIP("root reads any file; the built program's test covers this as another user");
         QVERIFY(QFile::setPermissions(file, QFileDevice::WriteOwner));
     }
+    struct stat before {};
+    ::lstat(file.toLocal8Bit().constData(), &before);
     QCOMPARE(profile::readError(file.toStdString()), error);
-    if (error != 0)
-        QCOMPARE(WritePrivateProfileStringA("s", "k", "new", file.toLocal8Bit()), 0);
+    if (error == 0)
+        return;
+    QCOMPARE(WritePrivateProfileStringA("s", "k", "new", file.toLocal8Bit()), 0);
+    profile::Batch batch(file.toStdString());
+    QCOMPARE(WritePrivateProfileStringA("s", nullptr, nullptr, file.toLocal8Bit()), 0);
+    QVERIFY(!batch.commit());
+    QCOMPARE(batch.outcome().error, error);
+    struct stat after {};
+    ::lstat(file.toLocal8Bit().constData(), &after);
+    QCOMPARE(after.st_mode, before.st_mode);
+    QCOMPARE(after.st_ino, before.st_ino);
+}
+
+void tst_PrivateProfile::sameSizeRewrite_isRead()
+{
+    // Rewrites of one size follow each other within one tick of the file system's clock.
+    for (int round = 0; round < 500; ++round) {
+        const QByteArray value = QByteArray::number(100000 + round);
+        putFile(path(), "[s]\nk=" + value + "\n");
+        QCOMPARE(valueOf(path()), value);
+    }
+}
+
+void tst_PrivateProfile::batch_withARefusedWrite_savesNothing_data()
+{
+    QTest::addColumn<QByteArray>("key");
+    QTest::addColumn<QByteArray>("value");
+    QTest::newRow("CR in a value") << QByteArray("k") << QByteArray("x\r");
+    QTest::newRow("LF in a value") << QByteArray("k") << QByteArray("x\ny");
+    QTest::newRow("equals sign in a key") << QByteArray("k=j") << QByteArray("x");
+}
+
+void tst_PrivateProfile::batch_withARefusedWrite_savesNothing()
+{
+    QFETCH(QByteArray, key);
+    QFETCH(QByteArray, value);
+    const QByteArray before = "[keep]\nk=v\n[s]\nk=old\nj=2\n";
+    putFile(path(), before);
+    const QByteArray file = path().toLocal8Bit();
+    profile::Batch batch(path().toStdString());
+    QCOMPARE(WritePrivateProfileStringA("s", nullptr, nullptr, file), 1);
+    QCOMPARE(WritePrivateProfileStringA("s", "a", "1", file), 1);
+    QCOMPARE(WritePrivateProfileStringA("s", key, value, file), 0);
+    QCOMPARE(WritePrivateProfileStringA("s", "b", "2", file), 1);
+    QVERIFY(!batch.commit());
+    QCOMPARE(batch.outcome().error, EILSEQ);
+    QCOMPARE(batch.outcome().file, profile::SaveOutcome::File::Untouched);
+    QCOMPARE(fileBytes(path()), before);
+    QCOMPARE(valueOf(path()), QByteArray("old"));
+}
+
+void tst_PrivateProfile::batch_keepBackup_keepsTheFileAsItWas()
+{
+    const std::string file = path().toStdString();
+    const QString backup = path() + QStringLiteral(".bak");
+    putFile(path(), "[s]\nk=first\n");
+    {
+        profile::Batch unchanged(file);
+        unchanged.keepBackup();
+        QCOMPARE(WritePrivateProfileStringA("s", "k", "first", file.c_str()), 1);
+        QVERIFY(unchanged.commit());
+    }
+    QVERIFY(!QFile::exists(backup));
+    for (const char* value : {"second", "third"}) {
+        profile::Batch batch(file);
+        batch.keepBackup();
+        QCOMPARE(WritePrivateProfileStringA("s", "k", value, file.c_str()), 1);
+        QVERIFY(batch.commit());
+        QCOMPARE(QString::fromStdString(batch.outcome().backup), backup);
+    }
+    QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=third\n"));
+    QCOMPARE(fileBytes(backup), QByteArray("[s]\nk=second\n"));
+    QCOMPARE(fileBytes(backup + QStringLiteral(".1")), QByteArray("[s]\nk=first\n"));
+}
+
+void tst_PrivateProfile::save_keepsWhatTheFileIs_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<int>("mode"); // of the file before the save
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<int>("modeAfter");
+
+    QTest::newRow("mode 0600 kept") << "file" << 0600 << 022 << 1 << 0600;
+    QTest::newRow("mode 0664 kept under umask 077") << "file" << 0664 << 077 << 1 << 0664;
+    QTest::newRow("no write bit: read-only, also for root") << "file" << 0444 << 022 << 0 << 0444;
+    QTest::newRow("new file, umask 022") << "new" << 0 << 022 << 1 << 0644;
+    QTest::newRow("new file, umask 077") << "new" << 0 << 077 << 1 << 0600;
+    QTest::newRow("hard link: both names see the save") << "hard link" << 0640 << 022 << 1 << 0640;
+    QTest::newRow("dangling link: its target is made") << "dangling link" << 0 << 022 << 1 << 0644;
+    QTest::newRow("link into a missing folder") << "link into nowhere" << 0 << 022 << 0 << 0;
+}
+
+void tst_PrivateProfile::save_keepsWhatTheFileIs()
+{
+    QFETCH(QString, kind);
+    QFETCH(int, mode);
+    QFETCH(int, mask);
+    QFETCH(int, result);
+    QFETCH(int, modeAfter);
+    const QString other = dir_->filePath(QStringLiteral("other.ini"));
+    const QByteArray before = "[s]\nk=old\n";
+    const QByteArray file = QFile::encodeName(path());
+    if (kind == QStringLiteral("file") || kind == QStringLiteral("hard link")) {
+        putFile(path(), before);
+        QCOMPARE(::chmod(file, static_cast<mode_t>(mode)), 0);
+    }
+    if (kind == QStringLiteral("hard link"))
+        QCOMPARE(::link(file, QFile::encodeName(other)), 0);
+    if (kind == QStringLiteral("dangling link"))
+        QCOMPARE(::symlink("other.ini", file), 0);
+    if (kind == QStringLiteral("link into nowhere"))
+        QCOMPARE(::symlink("missing/other.ini", file), 0);
+
+    const mode_t oldMask = ::umask(static_cast<mode_t>(mask));
+    const int written = WritePrivateProfileStringA("s", "k", "new", file);
+    ::umask(oldMask);
+    QCOMPARE(written, result);
+    if (kind.endsWith(QStringLiteral("link")) || kind.endsWith(QStringLiteral("nowhere")))
+        QCOMPARE(QFileInfo(path()).isSymLink(), kind != QStringLiteral("hard link"));
+    if (result == 0) {
+        QCOMPARE(fileBytes(path()), kind == QStringLiteral("file") ? before : QByteArray());
+        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files | QDir::System).size(), 1);
+    } else {
+        QCOMPARE(valueOf(path()), QByteArray("new"));
+        QCOMPARE(static_cast<int>(statusOf(path()).st_mode & 07777), modeAfter);
+    }
+    if (kind == QStringLiteral("hard link")) {
+        QCOMPARE(fileBytes(other), fileBytes(path()));
+        QCOMPARE(statusOf(other).st_ino, statusOf(path()).st_ino);
+    }
+}
+
+void tst_PrivateProfile::save_keepsOwnerAndGroup()
+{
+    const passwd* nobody = ::getpwnam("nobody");
+    if (::geteuid() != 0 || !nobody)
+        QSKIP("giving a file to another user needs root and a user \"nobody\"");
+    putFile(path(), "[s]\nk=old\n");
+    const QByteArray file = QFile::encodeName(path());
+    QCOMPARE(::chown(file, nobody->pw_uid, nobody->pw_gid), 0);
+    QCOMPARE(::chmod(file, 0640), 0);
+    QCOMPARE(WritePrivateProfileStringA("s", "k", "new", file), 1);
+    QCOMPARE(valueOf(path()), QByteArray("new"));
+    const struct stat after = statusOf(path());
+    QCOMPARE(after.st_uid, nobody->pw_uid);
+    QCOMPARE(after.st_gid, nobody->pw_gid);
+    QCOMPARE(after.st_mode & 07777, mode_t(0640));
+}
+
+void tst_PrivateProfile::save_thatCannotReplace_writesInPlace_data()
+{
+    QTest::addColumn<bool>("folderWritable");
+    QTest::addColumn<int>("why");
+    QTest::newRow("folder not writable")
+        << false << static_cast<int>(profile::SaveOutcome::InPlace::FolderNotWritable);
+    QTest::newRow("owner that a new file cannot have")
+        << true << static_cast<int>(profile::SaveOutcome::InPlace::OwnerKept);
+}
+
+void tst_PrivateProfile::save_thatCannotReplace_writesInPlace()
+{
+    QFETCH(bool, folderWritable);
+    QFETCH(int, why);
+    const passwd* nobody = ::getpwnam("nobody");
+    const bool root = ::geteuid() == 0;
+    if (root && !nobody)
+        QSKIP("needs a user \"nobody\" to save as");
+    if (folderWritable && !root)
+        QSKIP("only root can make a file of another user, which we may write");
+    const QString folder = dir_->filePath(QStringLiteral("app"));
+    const QString inside = folder + QStringLiteral("/k.ini");
+    QVERIFY(QDir().mkpath(folder));
+    putFile(inside, "[s]\nk=old\n");
+    const QByteArray file = QFile::encodeName(inside);
+    QCOMPARE(::chmod(QFile::encodeName(dir_->path()), 0755), 0);
+    QCOMPARE(::chmod(QFile::encodeName(folder), folderWritable ? 0777 : 0555), 0);
+    QCOMPARE(::chmod(file, 0666), 0);
+    if (root && !folderWritable)
+        QCOMPARE(::chown(file, nobody->pw_uid, nobody->pw_gid), 0);
+    const struct stat before = statusOf(inside);
+
+    const int result = asUnprivileged([&] {
+        profile::Batch batch(file.toStdString());
+        WritePrivateProfileStringA("s", "k", "new", file);
+        return batch.commit() ? static_cast<int>(batch.outcome().inPlace) : 100;
+    });
+    ::chmod(QFile::encodeName(folder), 0755);
+    QCOMPARE(result, why);
+    QCOMPARE(fileBytes(inside), QByteArray("[s]\nk=new\n"));
+    const struct stat after = statusOf(inside);
+    QCOMPARE(after.st_ino, before.st_ino);
+    QCOMPARE(after.st_uid, before.st_uid);
+    QCOMPARE(QDir(folder).entryList(QDir::Files).size(), 1);
+}
+
+void tst_PrivateProfile::save_removesOnlyOurStaleTemporaries()
+{
+    putFile(path(), "[s]\nk=old\n");
+    const QDir folder(dir_->path());
+    for (const char* stale : {"k.ini.Ab3xYz", "k.ini.00Q000"})
+        putFile(folder.filePath(QString::fromLatin1(stale)), "[s]\nk=stale\n");
+    QStringList kept = {QStringLiteral("k.ini"),           QStringLiteral("k.ini.backup"),
+                        QStringLiteral("k.ini.Ab3xY"),     QStringLiteral("k.ini.Ab3xYz1"),
+                        QStringLiteral("k.ini.Ab-xY1"),    QStringLiteral("k.ini.orig12"),
+                        QStringLiteral("other.ini.Ab3xYz")};
+    for (const QString& name : kept.mid(1))
+        putFile(folder.filePath(name), "[s]\nk=mine\n");
+    QVERIFY(QDir().mkpath(folder.filePath(QStringLiteral("k.ini.Cd4eFg"))));
+    QCOMPARE(::symlink("k.ini", QFile::encodeName(folder.filePath(QStringLiteral("k.ini.Gh5iJk")))),
+             0);
+    // A save that is still writing its temporary holds a lock on it.
+    QFile busy(folder.filePath(QStringLiteral("k.ini.Lm6nOp")));
+    QVERIFY(busy.open(QIODevice::WriteOnly));
+    QCOMPARE(::flock(busy.handle(), LOCK_EX), 0);
+    kept << QStringLiteral("k.ini.Cd4eFg") << QStringLiteral("k.ini.Gh5iJk")
+         << QStringLiteral("k.ini.Lm6nOp");
+    if (const passwd* nobody = ::getpwnam("nobody"); nobody && ::geteuid() == 0) {
+        const QString foreign = folder.filePath(QStringLiteral("k.ini.Qr7sTu"));
+        putFile(foreign, "[s]\nk=theirs\n");
+        QCOMPARE(::chown(QFile::encodeName(foreign), nobody->pw_uid, nobody->pw_gid), 0);
+        kept << QStringLiteral("k.ini.Qr7sTu");
+    }
+
+    QCOMPARE(WritePrivateProfileStringA("s", "k", "new", path().toLocal8Bit()), 1);
+    QStringList left = folder.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot);
+    left.sort();
+    kept.sort();
+    QCOMPARE(left, kept);
 }
 
 QTEST_GUILESS_MAIN(tst_PrivateProfile)

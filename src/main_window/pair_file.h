@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+
+class cIniFile;
+
+// The layout of section "pairs": row i is stored under "pattern<i>", "command<i>" and "focus<i>".
+namespace pair_file {
+
+inline const QString kSection = QStringLiteral("pairs");
+inline const std::array<QString, 3> kWords = {QStringLiteral("pattern"), QStringLiteral("command"),
+                                              QStringLiteral("focus")};
+enum Word { Pattern, Command, Focus };
+
+// Row indexes are 16-bit: rows 0 to 32766 at most.
+constexpr int kLastPossibleRow = std::numeric_limits<std::int16_t>::max() - 1;
+
+inline QString keyOf(Word word, int row)
+{
+    return kWords[word] + QString::number(row);
+}
+
+// The row that a key of that word names ("pattern7" and "Pattern7" are row 7, "pattern07" is
+// none), or -1.
+int rowOf(const QString& key, Word word);
+
+// The rows as loaded: file index and the three texts of each.
+struct LoadedRows {
+    QList<int> indexes;
+    std::array<QStringList, 3> columns;
+};
+
+// What section "pairs" held when it was loaded or saved: a fingerprint of its text, and each
+// piece of it that the table leaves out, as "key=value" or the line itself.
+struct OnDisk {
+    std::size_t fingerprint = 0;
+    QStringList leftOut;
+};
+
+// Looks at the current section of `ini` (within the batch the rows were loaded in); `keys` are
+// all its key names. Reading whole values moves `ini`'s Key.
+OnDisk onDisk(cIniFile& ini, const QStringList& keys, const LoadedRows& rows);
+
+} // namespace pair_file
