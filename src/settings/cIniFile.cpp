@@ -129,9 +129,10 @@ QString cIniFile::WholeValue() const
 
 QStringList cIniFile::AllKeys() const
 {
-    return nulTerminatedPieces(
-        readWhole(section_.native(), nullptr, default_.native(), path_.native()),
-        EmptyPieces::Keep);
+    QStringList keys;
+    for (const std::string& name : profile::keyNames(section_.native(), path_.native()))
+        keys.append(QString::fromLocal8Bit(name.data(), static_cast<qsizetype>(name.size())));
+    return keys;
 }
 
 int cIniFile::ReadError() const

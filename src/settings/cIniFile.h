@@ -70,7 +70,8 @@ public:
     void LoadFormPosition(cPlaceableWindow& frmThis, std::int32_t lMinWidth = 3000,
                           std::int32_t lMinHeight = 3000);
 
-    // Every key name of the current section, however long the list.
+    // Every key name of the current section, however long the list; unlike INISection's list,
+    // an empty first name does not hide the others.
     QStringList AllKeys() const;
 
     // 0, or the errno value that kept the file from being read.

@@ -141,6 +141,17 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
     return finish(path, file).error == 0 ? 1 : 0;
 }
 
+std::vector<std::string> keyNames(const char* section, const char* path)
+{
+    if (!section || !path || !*path)
+        return {};
+    return withFile(path, [&](const OpenFile& file) {
+        const std::vector<std::string_view> names =
+            file.document.keyNames(CallerText(section).text());
+        return std::vector<std::string>(names.begin(), names.end());
+    });
+}
+
 int readError(const std::string& path)
 {
     return withFile(path, [](const OpenFile& file) { return file.readError; });

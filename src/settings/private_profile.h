@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The private-profile store: the two classic INI calls, served by our own store in standard C++
 // and answering as the Windows calls do (the file's rules are in ini_document.h). A null pointer
@@ -66,6 +67,11 @@ std::int32_t GetPrivateProfileStringA(const char* section, const char* key, cons
                                       char* buffer, std::uint32_t bufferSize, const char* path);
 std::int32_t WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                         const char* path);
+
+// The section's key names as a key-list read gives them, however many, except that an empty
+// first name does not hide the others (a caller that must see every key, to keep it, needs
+// them all).
+std::vector<std::string> keyNames(const char* section, const char* path);
 
 // 0 when the file is missing or was read; otherwise the errno value that kept it from being read
 // (a file in that state is never written): EISDIR for a folder, EINVAL for anything else that

@@ -25,6 +25,7 @@ private slots:
     void enumerateCurrentSection_data();
     void enumerateCurrentSection();
     void allKeys_isNotBoundByTheListBuffer();
+    void allKeys_seesPastAnEmptyFirstName();
     void clngDefault_data();
     void clngDefault();
 
@@ -213,6 +214,14 @@ void tst_cIniFile::allKeys_isNotBoundByTheListBuffer()
     const QStringList keys = iniOn(QStringLiteral("pairs")).AllKeys();
     QCOMPARE(keys.size(), 5000);
     QCOMPARE(keys.last(), QStringLiteral("pattern4999"));
+}
+
+void tst_cIniFile::allKeys_seesPastAnEmptyFirstName()
+{
+    // A key list read gives the default for it; the pair table must see the keys after it.
+    putFile(path(), "[pairs]\n=stray\npattern0=a\ncommand0=b\n");
+    QCOMPARE(iniOn(QStringLiteral("pairs")).AllKeys(),
+             (QStringList{QString(), QStringLiteral("pattern0"), QStringLiteral("command0")}));
 }
 
 void tst_cIniFile::clngDefault_data()
