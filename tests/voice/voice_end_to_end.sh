@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Speech in, command out: espeak-ng speaks two speech patterns, pocketsphinx recognises them
-# through kormil-pocketsphinx, and the built kormil starts the paired commands.
+# Speech in, command out: espeak-ng speaks two speech patterns, kormil-pocketsphinx recognises
+# them in a recording, and the built kormil starts the paired commands.
 # usage: voice_end_to_end.sh KORMIL KORMIL_SEND KORMIL_POCKETSPHINX   (exit 77: skipped)
 set -euo pipefail
 kormil=$1 send=$2 recogniser=$3
 
-for tool in espeak-ng sox pocketsphinx_continuous; do
+for tool in espeak-ng sox; do
     command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
 done
 [ -d /usr/share/pocketsphinx/model/en-us ] || { echo "skipped: no pocketsphinx-en-us"; exit 77; }
@@ -48,9 +48,14 @@ for phrase in "open mail" "play music"; do
     espeak-ng -s 140 -w "$work/raw.wav" "$phrase"
     sox "$work/raw.wav" -r 16000 -c 1 -b 16 "$work/${phrase// /-}.wav"
 done
-# A second of silence between the phrases makes them two utterances.
+# A second of quiet between the phrases makes them two utterances; a low noise floor under it
+# all, as a microphone has.
 sox -n -r 16000 -c 1 -b 16 "$work/pause.wav" trim 0 1
-sox "$work/open-mail.wav" "$work/pause.wav" "$work/play-music.wav" "$work/spoken.wav"
+sox "$work/pause.wav" "$work/open-mail.wav" "$work/pause.wav" "$work/play-music.wav" \
+    "$work/pause.wav" "$work/speech.wav"
+sox -n -r 16000 -c 1 -b 16 "$work/noise.wav" synth "$(soxi -D "$work/speech.wav")" whitenoise \
+    vol 0.002
+sox -m "$work/speech.wav" "$work/noise.wav" "$work/spoken.wav"
 
 "$work/kormil-pocketsphinx" "$work/kormil.ini" --infile "$work/spoken.wav" --host 127.0.0.1
 

@@ -1,0 +1,217 @@
+#include "recogniser_bridge/bridge_options.h"
+#include "recogniser_bridge/cSpeakablePatterns.h"
+#include "recogniser_bridge/cWavReader.h"
+#include "recogniser_bridge/speech_patterns.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtEndian>
+
+class tst_BridgeParts : public QObject {
+    Q_OBJECT
+
+private slots:
+    void options_areParsed_data();
+    void options_areParsed();
+    void patterns_areSpeakableOrLeftOutWithReason_data();
+    void patterns_areSpeakableOrLeftOutWithReason();
+    void wavFormat_isTakenOrNamed_data();
+    void wavFormat_isTakenOrNamed();
+    void settingsFile_yieldsThePatternsKormilLoads_data();
+    void settingsFile_yieldsThePatternsKormilLoads();
+};
+
+void tst_BridgeParts::options_areParsed_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");  // empty: parsed
+    QTest::addColumn<QString>("parsed"); // settings|input|source|host|port|sensitivity|verbose
+    QTest::newRow("settings only") << QStringList{"k.ini"} << ""
+                                   << "k.ini|||localhost|2011|0.5|0";
+    QTest::newRow("everything") << QStringList{"--verbose", "k.ini", "--infile",      "a.wav",
+                                               "--source",  "mic",   "--host",        "h",
+                                               "--port",    "2012",  "--sensitivity", "0.8"}
+                                << ""
+                                << "k.ini|a.wav|mic|h|2012|0.8|1";
+    QTest::newRow("no settings file") << QStringList{"--port", "2012"} << "which settings file?"
+                                      << "";
+    QTest::newRow("two settings files")
+        << QStringList{"a.ini", "b.ini"} << "one settings file only: b.ini"
+        << "";
+    QTest::newRow("option without value")
+        << QStringList{"k.ini", "--source"} << "--source needs a value"
+        << "";
+    QTest::newRow("port out of range")
+        << QStringList{"k.ini", "--port", "65536"} << "not a TCP port: 65536"
+        << "";
+    QTest::newRow("sensitivity above 1")
+        << QStringList{"k.ini", "--sensitivity", "1.5"} << "the sensitivity runs from 0 to 1: 1.5"
+        << "";
+    QTest::newRow("sensitivity not a number")
+        << QStringList{"k.ini", "--sensitivity", "high"} << "the sensitivity runs from 0 to 1: high"
+        << "";
+    QTest::newRow("unknown option")
+        << QStringList{"k.ini", "--lines", "x"} << "unknown option: --lines"
+        << "";
+}
+
+void tst_BridgeParts::options_areParsed()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    QFETCH(QString, parsed);
+    QString message;
+    const std::optional<BridgeOptions> options = parseBridgeOptions(arguments, message);
+    QCOMPARE(message, error);
+    QCOMPARE(options.has_value(), error.isEmpty());
+    if (options)
+        QCOMPARE(
+            QStringList({options->settingsPath, options->inputFile, options->source, options->host,
+                         QString::number(options->port), QString::number(options->sensitivity),
+                         QString::number(options->verbose)})
+                .join(u'|'),
+            parsed);
+}
+
+void tst_BridgeParts::patterns_areSpeakableOrLeftOutWithReason_data()
+{
+    QTest::addColumn<QStringList>("patterns");
+    QTest::addColumn<QStringList>("spoken"); // pattern=spoken/phones
+    QTest::addColumn<QString>("summary");
+    QTest::newRow("case and blanks")
+        << QStringList{"Open  Mail ", "play music"}
+        << QStringList{"Open  Mail =open mail/6", "play music=play music/6"}
+        << "listening for 2 patterns";
+    QTest::newRow("empty skipped, one pattern")
+        << QStringList{"", "  ", "play"} << QStringList{"play=play/3"} << "listening for 1 pattern";
+    QTest::newRow("apostrophe") << QStringList{"don't"} << QStringList{"don't=don't/3"}
+                                << "listening for 1 pattern";
+    QTest::newRow("digits and signs")
+        << QStringList{"volume 5", "play!"} << QStringList{}
+        << "listening for 0 patterns; left out \"volume 5\" (not speakable: only letters, "
+           "apostrophes and blanks can be spoken); left out \"play!\" (not speakable: only "
+           "letters, apostrophes and blanks can be spoken)";
+    QTest::newRow("unknown words named once")
+        << QStringList{"zorg the zorg", "play"} << QStringList{"play=play/3"}
+        << "listening for 1 pattern; left out \"zorg the zorg\" (not in the dictionary: zorg)";
+    QTest::newRow("same words twice: the first row wins")
+        << QStringList{"play music", "Play Music"} << QStringList{"play music=play music/6"}
+        << "listening for 1 pattern; left out \"Play Music\" (spoken as \"play music\" "
+           "already)";
+}
+
+void tst_BridgeParts::patterns_areSpeakableOrLeftOutWithReason()
+{
+    QFETCH(QStringList, patterns);
+    QFETCH(QStringList, spoken);
+    QFETCH(QString, summary);
+    const QStringList dictionary = {"open", "mail", "play", "music", "the", "don't"};
+    const cSpeakablePatterns speakable(
+        patterns, [&](const QString& word) { return dictionary.contains(word) ? 3 : 0; });
+    QStringList phrases;
+    for (const cSpeakablePatterns::Phrase& phrase : speakable.phrases())
+        phrases << QStringLiteral("%1=%2/%3").arg(phrase.pattern, phrase.spoken).arg(phrase.phones);
+    QCOMPARE(phrases, spoken);
+    QCOMPARE(speakable.summary(), summary);
+    for (const cSpeakablePatterns::Phrase& phrase : speakable.phrases())
+        QCOMPARE(speakable.patternFor(phrase.spoken), phrase.pattern);
+}
+
+namespace {
+
+QByteArray wav(quint16 encoding, quint16 channels, quint32 rate, quint16 bits,
+               const QByteArray& data, bool oddChunkFirst = false)
+{
+    QByteArray fmt(16, '\0');
+    qToLittleEndian(encoding, fmt.data());
+    qToLittleEndian(channels, fmt.data() + 2);
+    qToLittleEndian(rate, fmt.data() + 4);
+    qToLittleEndian(rate * channels * bits / 8, fmt.data() + 8);
+    qToLittleEndian<quint16>(channels * bits / 8, fmt.data() + 12);
+    qToLittleEndian(bits, fmt.data() + 14);
+    auto chunk = [](const char* id, const QByteArray& body) {
+        QByteArray bytes(id, 4);
+        bytes.append(4, '\0');
+        qToLittleEndian(static_cast<quint32>(body.size()), bytes.data() + 4);
+        return bytes + body + (body.size() % 2 ? QByteArray(1, '\0') : QByteArray());
+    };
+    QByteArray body = "WAVE";
+    if (oddChunkFirst)
+        body += chunk("LIST", "abc");
+    body += chunk("fmt ", fmt) + chunk("data", data);
+    QByteArray file = "RIFF" + QByteArray(4, '\0') + body;
+    qToLittleEndian(static_cast<quint32>(body.size()), file.data() + 4);
+    return file;
+}
+
+} // namespace
+
+void tst_BridgeParts::wavFormat_isTakenOrNamed_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("format"); // empty: taken
+    QTest::addColumn<QByteArray>("samples");
+    const QByteArray data("\x01\x02\x03\x04", 4);
+    QTest::newRow("16 kHz mono 16-bit") << wav(1, 1, 16000, 16, data) << "" << data;
+    QTest::newRow("after an odd-sized chunk") << wav(1, 1, 16000, 16, data, true) << "" << data;
+    QTest::newRow("stereo") << wav(1, 2, 16000, 16, data) << "16000 Hz, 2 channel(s), 16-bit"
+                            << QByteArray();
+    QTest::newRow("44.1 kHz") << wav(1, 1, 44100, 16, data) << "44100 Hz, 1 channel(s), 16-bit"
+                              << QByteArray();
+    QTest::newRow("8-bit") << wav(1, 1, 16000, 8, data) << "16000 Hz, 1 channel(s), 8-bit"
+                           << QByteArray();
+    QTest::newRow("floating point")
+        << wav(3, 1, 16000, 16, data) << "16000 Hz, 1 channel(s), 16-bit, not plain PCM"
+        << QByteArray();
+    QTest::newRow("not a WAV file")
+        << QByteArray("hello, this is text") << "not a WAV file" << QByteArray();
+    QTest::newRow("cut before the samples")
+        << wav(1, 1, 16000, 16, data).left(36) << "a WAV file without samples" << QByteArray();
+}
+
+void tst_BridgeParts::wavFormat_isTakenOrNamed()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QString, format);
+    QFETCH(QByteArray, samples);
+    QByteArray read;
+    QCOMPARE(cWavReader::describe(file, &read), format);
+    QCOMPARE(read, samples);
+}
+
+void tst_BridgeParts::settingsFile_yieldsThePatternsKormilLoads_data()
+{
+    QTest::addColumn<QByteArray>("ini");
+    QTest::addColumn<QStringList>("patterns");
+    QTest::newRow("as Kormil writes it")
+        << QByteArray("[pairs]\npattern0=open mail\ncommand0=a\nfocus0=1\n"
+                      "pattern1=play music\ncommand1=b\nfocus1=1\n")
+        << QStringList{"open mail", "play music"};
+    QTest::newRow("the store's quote, blank and case rules")
+        << QByteArray("[other]\npattern0=not this\n[ PAIRS ]\n PATTERN0 = \"open mail\" \n"
+                      "command0=a\nfocus0=1\npattern1='  spaced '\ncommand1=b\nfocus1=1\n")
+        << QStringList{"open mail", "  spaced "};
+    QTest::newRow("an empty pattern skipped")
+        << QByteArray("[pairs]\npattern0=\ncommand0=a\nfocus0=1\npattern1=go\ncommand1=b\n"
+                      "focus1=1\n")
+        << QStringList{"go"};
+    QTest::newRow("no more rows than the keys make")
+        << QByteArray("[pairs]\npattern0=one\npattern1=two\npattern2=three\n")
+        << QStringList{"one"};
+    QTest::newRow("no section") << QByteArray("[other]\nx=1\n") << QStringList{};
+}
+
+void tst_BridgeParts::settingsFile_yieldsThePatternsKormilLoads()
+{
+    QFETCH(QByteArray, ini);
+    QFETCH(QStringList, patterns);
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("kormil.ini")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(ini);
+    file.close();
+    QCOMPARE(readSpeechPatterns(file.fileName()), patterns);
+}
+
+QTEST_GUILESS_MAIN(tst_BridgeParts)
+#include "tst_bridge_parts.moc"
