@@ -1,18 +1,23 @@
 #include "speech_patterns.h"
 
+#include "main_window/pair_file.h"
 #include "settings/cIniFile.h"
+
+#include <algorithm>
 
 QStringList readSpeechPatterns(const QString& settingsPath)
 {
     cIniFile iniFile;
     iniFile.setPath(settingsPath);
-    iniFile.setSection(QStringLiteral("pairs"));
+    iniFile.setSection(pair_file::kSection);
     profile::Batch snapshot = iniFile.StartBatch();
-    const qsizetype keys = iniFile.AllKeys().size();
-    const qsizetype rows = (keys + 1) / 3; // three keys a row, rounded as Kormil rounds
+    int highest = -1;
+    for (const QString& key : iniFile.AllKeys())
+        highest = std::max(highest, pair_file::rowOf(key, pair_file::Pattern));
+    highest = std::min(highest, pair_file::kLastPossibleRow);
     QStringList patterns;
-    for (qsizetype row = 0; row <= keys && patterns.size() < rows; ++row) {
-        iniFile.setKey(QStringLiteral("pattern%1").arg(row));
+    for (int row = 0; row <= highest; ++row) {
+        iniFile.setKey(pair_file::keyOf(pair_file::Pattern, row));
         const QString pattern = iniFile.Value();
         if (!pattern.isEmpty())
             patterns.append(pattern);

@@ -4,5 +4,5 @@
 #include <QStringList>
 
 // The speech patterns of a settings file, as Kormil loads them: through the store, from section
-// "pairs", in row order, empty ones skipped, no more rows than the section's keys make.
+// "pairs", every row up to the highest pattern key, in row order, empty ones skipped.
 QStringList readSpeechPatterns(const QString& settingsPath);

@@ -195,9 +195,9 @@ void tst_BridgeParts::settingsFile_yieldsThePatternsKormilLoads_data()
         << QByteArray("[pairs]\npattern0=\ncommand0=a\nfocus0=1\npattern1=go\ncommand1=b\n"
                       "focus1=1\n")
         << QStringList{"go"};
-    QTest::newRow("no more rows than the keys make")
-        << QByteArray("[pairs]\npattern0=one\npattern1=two\npattern2=three\n")
-        << QStringList{"one"};
+    QTest::newRow("every row up to the highest pattern, gaps and all")
+        << QByteArray("[pairs]\npattern0=one\npattern10=ten\npattern07=no row\n")
+        << QStringList{"one", "ten"};
     QTest::newRow("no section") << QByteArray("[other]\nx=1\n") << QStringList{};
 }
 
