@@ -46,7 +46,7 @@ void tst_EndToEnd::terminated_whileAMessageBoxWaits_savesAndExits()
     QVERIFY(kormil.start("[pairs]\npattern1=one\ncommand1=true\nfocus1=1\npattern0=zero\n"
                          "command0=true\nfocus0=0\n",
                          RunningKormil::Wait::ForStart));
-    QTest::qWait(500);
+    QTRY_VERIFY(kormil.waitsForEvents());
     QCOMPARE(kormil.process.state(), QProcess::Running);
     QVERIFY(kormil.stop());
     QCOMPARE(fileBytes(kormil.settingsPath()),

@@ -110,6 +110,13 @@ public:
         return waitForListening(before + 1);
     }
 
+    // The program sleeps in an event loop: its own, or a message box's during start-up.
+    bool waitsForEvents() const
+    {
+        return fileBytes(QStringLiteral("/proc/%1/wchan").arg(process.processId()))
+            .contains("poll");
+    }
+
     qint64 residentKilobytes() const
     {
         const QByteArray status =

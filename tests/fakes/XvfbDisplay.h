@@ -2,29 +2,42 @@
 
 #include "EndProcess.h"
 
-#include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTest>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
 
-// An X server of the test's own on a display number nobody uses, so that real windows can be
-// looked at and clicked without a screen.
+// An X server of the test's own on a display number that the server itself picks among the free
+// ones, so that real windows can be looked at and clicked without a screen, also by tests
+// running side by side.
 class XvfbDisplay {
 public:
     static bool available() { return !QStandardPaths::findExecutable(xvfb()).isEmpty(); }
 
     bool start()
     {
-        int display = 90;
-        while (QFile::exists(socketPath(display)))
-            ++display;
-        name_ = QStringLiteral(":%1").arg(display);
+        int pipe[2];
+        if (::pipe2(pipe, O_CLOEXEC) != 0)
+            return false;
+        ::fcntl(pipe[1], F_SETFD, 0); // the server writes its display number here once it is up
         server_.start(QStandardPaths::findExecutable(xvfb()),
-                      {name_, QStringLiteral("-screen"), QStringLiteral("0"),
+                      {QStringLiteral("-displayfd"), QString::number(pipe[1]),
+                       QStringLiteral("-screen"), QStringLiteral("0"),
                        QStringLiteral("1024x768x24"), QStringLiteral("-nolisten"),
                        QStringLiteral("tcp")});
-        return server_.waitForStarted() &&
-               QTest::qWaitFor([&] { return QFile::exists(socketPath(display)); }, 10000);
+        ::close(pipe[1]);
+        QString number;
+        if (server_.waitForStarted()) {
+            pollfd readable{pipe[0], POLLIN, 0};
+            char digit = 0;
+            while (::poll(&readable, 1, 10000) == 1 && ::read(pipe[0], &digit, 1) == 1 &&
+                   digit != '\n')
+                number += QLatin1Char(digit);
+        }
+        ::close(pipe[0]);
+        name_ = u':' + number;
+        return !number.isEmpty();
     }
 
     // The value of DISPLAY that reaches this server.
@@ -34,10 +47,6 @@ public:
 
 private:
     static QString xvfb() { return QStringLiteral("Xvfb"); }
-    static QString socketPath(int display)
-    {
-        return QStringLiteral("/tmp/.X11-unix/X%1").arg(display);
-    }
 
     QProcess server_;
     QString name_;

@@ -270,7 +270,7 @@ void tst_Listener::secondPeer_isRefusedWhileOneIsServed()
     const int lines = test.window.lstLog->count();
     LoopbackPeer second;
     QVERIFY(second.isRefusedBy(port));
-    QTest::qWait(50);
+    QCoreApplication::processEvents();
     QCOMPARE(test.window.lstLog->count(), lines);
 }
 

@@ -454,7 +454,9 @@ void tst_PairStore::killedDuringSave_leavesOldOrNewTable()
         saver.setStandardErrorFile(QProcess::nullDevice());
         saver.start(QStringLiteral(SAVE_LOOP_HELPER), {path()});
         QVERIFY(saver.waitForStarted());
-        QThread::msleep(QRandomGenerator::global()->bounded(20, 400));
+        const auto delay = QRandomGenerator::global()->bounded(20, 400);
+        qInfo("attempt %d: killed after %d ms", attempt, delay);
+        QThread::msleep(delay);
         saver.kill();
         QVERIFY(saver.waitForFinished());
 
