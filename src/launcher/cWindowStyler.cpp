@@ -1,10 +1,10 @@
 #include "cWindowStyler.h"
 
-#include <QDateTime>
 #include <QFile>
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <xcb/xcb.h>
 
 namespace {
@@ -14,14 +14,19 @@ constexpr std::uint32_t kIconicState = 3;
 constexpr std::uint32_t kAddState = 1;
 constexpr std::uint32_t kFromPager = 2;
 
-pid_t parentOf(pid_t process)
+constexpr std::uint32_t kToWindowManager =
+    XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+
+// The session a process belongs to; 0 when it is gone.
+pid_t sessionOf(pid_t process)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(process));
     if (!stat.open(QIODevice::ReadOnly))
         return 0;
     const QByteArray text = stat.readAll();
+    // state, parent, process group, session
     const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 1 ? fields.at(1).toInt() : 0;
+    return fields.size() > 3 ? fields.at(3).toInt() : 0;
 }
 
 } // namespace
@@ -60,43 +65,37 @@ void cWindowStyler::apply(pid_t program, std::int16_t windowStyle)
 {
     if (!connected())
         return;
+    hasClientList_ =
+        property(root_, "_NET_SUPPORTED", XCB_ATOM_ATOM).contains(atom("_NET_CLIENT_LIST"));
     const QVector<std::uint32_t> existing = clientList();
     watches_.append({program, windowStyle, activeWindow(),
                      QSet<std::uint32_t>(existing.begin(), existing.end()),
-                     QDateTime::currentMSecsSinceEpoch() + kWatchMs});
+                     QDeadlineTimer(kWatchMs)});
     timer_->start();
 }
 
 void cWindowStyler::poll()
 {
-    const qint64 now = QDateTime::currentMSecsSinceEpoch();
     const QVector<std::uint32_t> windows = clientList();
     for (Watch& watch : watches_) {
         for (std::uint32_t window : windows) {
             if (watch.before.contains(window))
                 continue;
-            const std::int64_t owner = windowPid(window);
-            if (owner > 0 && startedBy(static_cast<pid_t>(owner), watch.program)) {
+            // The program leads a session of its own, which its children stay in also when
+            // the process between them is gone (a starter that forked and exited).
+            const pid_t owner = windowPid(window);
+            if (owner > 0 && sessionOf(owner) == watch.program) {
                 watch.before.insert(window);
                 style(window, watch);
             }
         }
     }
     watches_.erase(std::remove_if(watches_.begin(), watches_.end(),
-                                  [now](const Watch& w) { return w.deadline < now; }),
+                                  [](const Watch& w) { return w.deadline.hasExpired(); }),
                    watches_.end());
     if (watches_.isEmpty())
         timer_->stop();
     xcb_flush(connection_);
-}
-
-bool cWindowStyler::startedBy(pid_t process, pid_t program) const
-{
-    for (int depth = 0; process > 1 && depth < 16; ++depth, process = parentOf(process)) {
-        if (process == program)
-            return true;
-    }
-    return false;
 }
 
 void cWindowStyler::style(std::uint32_t window, const Watch& watch)
@@ -110,9 +109,7 @@ void cWindowStyler::style(std::uint32_t window, const Watch& watch)
         unmap.response_type = XCB_UNMAP_NOTIFY;
         unmap.event = root_;
         unmap.window = window;
-        xcb_send_event(connection_, 0, root_,
-                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                       reinterpret_cast<const char*>(&unmap));
+        sendToWindowManager(&unmap, sizeof unmap);
         break;
     }
     case 1:
@@ -164,7 +161,7 @@ QVector<std::uint32_t> cWindowStyler::property(std::uint32_t window, const char*
 
 QVector<std::uint32_t> cWindowStyler::clientList()
 {
-    if (property(root_, "_NET_SUPPORTED", XCB_ATOM_ATOM).contains(atom("_NET_CLIENT_LIST")))
+    if (hasClientList_)
         return property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
     return framedWindows();
 }
@@ -200,10 +197,10 @@ std::uint32_t cWindowStyler::activeWindow()
     return property(root_, "_NET_ACTIVE_WINDOW", XCB_ATOM_WINDOW).value(0);
 }
 
-std::int64_t cWindowStyler::windowPid(std::uint32_t window)
+pid_t cWindowStyler::windowPid(std::uint32_t window)
 {
-    const QVector<std::uint32_t> pid = property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL);
-    return pid.isEmpty() ? -1 : pid.first();
+    // Beyond the range of process ids it turns negative, which no process has.
+    return static_cast<pid_t>(property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL).value(0));
 }
 
 void cWindowStyler::sendToRoot(std::uint32_t window, std::uint32_t type, std::uint32_t d0,
@@ -217,7 +214,13 @@ void cWindowStyler::sendToRoot(std::uint32_t window, std::uint32_t type, std::ui
     message.data.data32[0] = d0;
     message.data.data32[1] = d1;
     message.data.data32[2] = d2;
-    xcb_send_event(connection_, 0, root_,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&message));
+    sendToWindowManager(&message, sizeof message);
+}
+
+void cWindowStyler::sendToWindowManager(const void* event, std::size_t size)
+{
+    // The server takes 32 bytes whatever the event's own size: never send what lies beyond it.
+    char wire[32] = {};
+    std::memcpy(wire, event, std::min(size, sizeof wire));
+    xcb_send_event(connection_, 0, root_, kToWindowManager, wire);
 }

@@ -97,25 +97,41 @@ pid_t startDetached(const std::vector<std::string>& arguments)
     argv.push_back(nullptr);
 
     posix_spawn_file_actions_t actions;
+    if (const int error = posix_spawn_file_actions_init(&actions); error != 0) {
+        errno = error;
+        return -1;
+    }
     posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDWR, 0);
-    posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDERR_FILENO);
-    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    if (const int error = posix_spawnattr_init(&attributes); error != 0) {
+        posix_spawn_file_actions_destroy(&actions);
+        errno = error;
+        return -1;
+    }
     sigset_t none, everything;
     sigemptyset(&none);
     sigfillset(&everything);
-    posix_spawnattr_setsigmask(&attributes, &none);
+    // A step that fails (out of memory) would start the program with our descriptors or signal
+    // handling: then it is not started at all.
+    int error = posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDWR, 0);
+    if (error == 0)
+        error = posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDOUT_FILENO);
+    if (error == 0)
+        error = posix_spawn_file_actions_adddup2(&actions, STDIN_FILENO, STDERR_FILENO);
+    if (error == 0)
+        error = posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+    if (error == 0)
+        error = posix_spawnattr_setsigmask(&attributes, &none);
     // Signals this program ignores or handles (SIGPIPE, SIGTERM ...) are the defaults there.
-    posix_spawnattr_setsigdefault(&attributes, &everything);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    if (error == 0)
+        error = posix_spawnattr_setsigdefault(&attributes, &everything);
+    if (error == 0)
+        error = posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGMASK |
+                                                          POSIX_SPAWN_SETSIGDEF);
     std::vector<char*> environment = childEnvironment();
     pid_t started = -1;
-    const int error = posix_spawn(&started, program.c_str(), &actions, &attributes, argv.data(),
-                                  environment.data());
+    if (error == 0)
+        error = posix_spawn(&started, program.c_str(), &actions, &attributes, argv.data(),
+                            environment.data());
     posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
     if (error != 0) {

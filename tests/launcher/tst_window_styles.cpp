@@ -61,6 +61,30 @@ public:
     // the root's children and grandchildren. Shown, or also minimised if so asked.
     xcb_window_t windowOf(qint64 pid, bool minimisedToo = false)
     {
+        return topLevel(
+            [&](xcb_window_t window) {
+                return property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL).value(0) == pid;
+            },
+            minimisedToo);
+    }
+    xcb_window_t windowTitled(const QByteArray& title)
+    {
+        return topLevel([&](xcb_window_t window) {
+            auto* reply =
+                xcb_get_property_reply(connection_,
+                                       xcb_get_property(connection_, 0, window, XCB_ATOM_WM_NAME,
+                                                        XCB_GET_PROPERTY_TYPE_ANY, 0, 64),
+                                       nullptr);
+            const bool titled =
+                reply && QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
+                                    xcb_get_property_value_length(reply)) == title;
+            free(reply);
+            return titled;
+        });
+    }
+
+    template <typename Match> xcb_window_t topLevel(Match matches, bool minimisedToo = false)
+    {
         QList<uint32_t> windows = property(root_, "_NET_CLIENT_LIST", XCB_ATOM_WINDOW);
         if (kOnXWayland) {
             windows = children(root_);
@@ -68,7 +92,7 @@ public:
                 windows += children(frame);
         }
         for (uint32_t window : windows) {
-            if (property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL).value(0) == pid &&
+            if (matches(window) &&
                 (viewable(window) || (minimisedToo && hasState(window, "_NET_WM_STATE_HIDDEN"))))
                 return window;
         }
@@ -143,6 +167,7 @@ private slots:
     void cleanupTestCase();
     void style_shapesTheStartedWindow_data();
     void style_shapesTheStartedWindow();
+    void forkedStarter_theProgramsWindowTakesTheStyle();
 
 private:
     XvfbDisplay server_;
@@ -250,6 +275,19 @@ void tst_WindowStyles::style_shapesTheStartedWindow()
     ::kill(pid_t(pid), SIGTERM);
     ::kill(pid_t(holderPid), SIGTERM);
     QTRY_VERIFY(x_.windowOf(holderPid) == 0);
+}
+
+void tst_WindowStyles::forkedStarter_theProgramsWindowTakesTheStyle()
+{
+    // The starter is gone before the window appears, so the window's process has no parent
+    // left that leads back to what was started.
+    shell_->Shell(QStringLiteral("sh -c '(exec %1 forked) &'").arg(X_CLIENT_EXECUTABLE), 3);
+    xcb_window_t window = 0;
+    QTRY_VERIFY_WITH_TIMEOUT((window = x_.windowTitled("forked")) != 0, 10000);
+    QTRY_VERIFY(x_.hasState(window, "_NET_WM_STATE_MAXIMIZED_VERT") &&
+                x_.hasState(window, "_NET_WM_STATE_MAXIMIZED_HORZ"));
+    ::kill(pid_t(x_.property(window, "_NET_WM_PID", XCB_ATOM_CARDINAL).value(0)), SIGTERM);
+    QTRY_VERIFY(x_.windowTitled("forked") == 0);
 }
 
 QTEST_MAIN(tst_WindowStyles)
