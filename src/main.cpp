@@ -4,6 +4,7 @@
 #include "main_window/frmMain.h"
 #include "main_window/save_on_display_loss.h"
 #include "main_window/shutdown_on_signal.h"
+#include "main_window/standard_streams.h"
 
 #include <QApplication>
 
@@ -11,6 +12,7 @@
 // goes in the reverse order.
 int main(int argc, char* argv[])
 {
+    keepStandardStreamsSafe();
     QApplication app(argc, argv);
     auto launcher = std::make_shared<cShell>(std::make_unique<cWindowStyler>(qgetenv("DISPLAY")));
     frmMain window(frmMainSeams::real(launcher));

@@ -2,11 +2,13 @@
 #include "cClock.h"
 #include "frmMain.h"
 #include "list_selection.h"
+#include "standard_streams.h"
 #include "terminal_text.h"
 
 #include <QAbstractItemModel>
 #include <QListWidget>
 #include <QTimer>
+#include <cerrno>
 #include <climits>
 #include <poll.h>
 #include <unistd.h>
@@ -20,10 +22,17 @@ void echoToStandardError(const QString& line)
 {
     QByteArray echo = terminalSafe(line).toLocal8Bit().left(PIPE_BUF - 1) + '\n';
     pollfd standardError{STDERR_FILENO, POLLOUT, 0};
-    if (::poll(&standardError, 1, 0) == 1 && (standardError.revents & POLLOUT)) {
-        [[maybe_unused]] const ssize_t written =
-            ::write(STDERR_FILENO, echo.constData(), static_cast<std::size_t>(echo.size()));
+    if (::poll(&standardError, 1, 0) != 1)
+        return;
+    bool readerGone = standardError.revents & (POLLERR | POLLNVAL);
+    if (!readerGone && (standardError.revents & POLLOUT)) {
+        readerGone =
+            ::write(STDERR_FILENO, echo.constData(), static_cast<std::size_t>(echo.size())) < 0 &&
+            errno != EAGAIN && errno != EINTR;
     }
+    // A pager that quit or a terminal that closed: the table and the listener matter more.
+    if (readerGone)
+        stopWritingToStandardError();
 }
 
 } // namespace

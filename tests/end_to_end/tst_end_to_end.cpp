@@ -1,6 +1,23 @@
 #include "RunningKormil.h"
 #include "XvfbDisplay.h"
 
+namespace {
+
+// A table with a gap in its numbering, which a save closes.
+QByteArray tableCreating(const QByteArray& file)
+{
+    return "[pairs]\npattern0=create the file\ncommand0=touch '" + file +
+           "'\nfocus0=1\npattern2=second\ncommand2=true\nfocus2=0\n";
+}
+
+QByteArray savedTableCreating(const QByteArray& file)
+{
+    return "[pairs]\npattern0=create the file\ncommand0=touch '" + file +
+           "'\nfocus0=1\npattern1=second\ncommand1=true\nfocus1=0\n";
+}
+
+} // namespace
+
 // The built program, as a user runs it: its settings file beside it, a recogniser on loopback.
 class tst_EndToEnd : public QObject {
     Q_OBJECT
@@ -8,6 +25,7 @@ class tst_EndToEnd : public QObject {
 private slots:
     void voiceString_runsThePairedCommand_andClosingSavesTheTable();
     void terminated_whileAMessageBoxWaits_savesAndExits();
+    void logReaderGone_keepsServingAndSavesTheTable();
     void displayGone_theTableIsSavedBeforeTheEnd();
     void hangUpIgnoredAtStart_staysIgnored();
     void settingsOutOfReach_areReportedAndLeftAsTheyAre_data();
@@ -21,8 +39,7 @@ void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
         QSKIP("TCP port 2011, which the program listens on at start, is in use here");
     RunningKormil kormil;
     const QByteArray created = kormil.path(QStringLiteral("created")).toLocal8Bit();
-    QVERIFY(kormil.start("[pairs]\npattern0=create the file\ncommand0=touch '" + created +
-                         "'\nfocus0=1\npattern2=second\ncommand2=true\nfocus2=0\n"));
+    QVERIFY(kormil.start(tableCreating(created)));
 
     QVERIFY(kormil.sendAlone("create the file"));
     QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromLocal8Bit(created)), 15000);
@@ -31,9 +48,29 @@ void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
     const QByteArray log = kormil.log();
     QVERIFY2(log.contains(" Received voice string: create the file\n"), log.constData());
     QVERIFY2(log.contains(" Executing: touch '" + created + "'\n"), log.constData());
-    QCOMPARE(fileBytes(kormil.settingsPath()),
-             "[pairs]\npattern0=create the file\ncommand0=touch '" + created +
-                 "'\nfocus0=1\npattern1=second\ncommand1=true\nfocus1=0\n");
+    QCOMPARE(fileBytes(kormil.settingsPath()), savedTableCreating(created));
+}
+
+void tst_EndToEnd::logReaderGone_keepsServingAndSavesTheTable()
+{
+    if (!RunningKormil::portIsFree())
+        QSKIP("TCP port 2011, which the program listens on at start, is in use here");
+    RunningKormil kormil;
+    kormil.logThroughPipe();
+    const QByteArray created = kormil.path(QStringLiteral("created")).toLocal8Bit();
+    QVERIFY(kormil.start(tableCreating(created)));
+    kormil.closeLogReader();
+
+    // Every line logged from here on meets a pipe that nobody reads.
+    QTcpSocket peer;
+    peer.connectToHost(QHostAddress::LocalHost, RunningKormil::kPort);
+    QVERIFY(peer.waitForConnected(5000));
+    peer.write("create the file");
+    QVERIFY(peer.waitForBytesWritten(5000));
+    peer.disconnectFromHost();
+    QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(QString::fromLocal8Bit(created)), 15000);
+    QVERIFY(kormil.stop());
+    QCOMPARE(fileBytes(kormil.settingsPath()), savedTableCreating(created));
 }
 
 void tst_EndToEnd::terminated_whileAMessageBoxWaits_savesAndExits()

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <fcntl.h>
 #include <grp.h>
 #include <optional>
 #include <pwd.h>
@@ -40,6 +41,15 @@ public:
 
     // Starts the program with SIGHUP ignored, as nohup does.
     void ignoreHangUp() { ignoreHangUp_ = true; }
+    // Its log goes into a pipe that the test reads, as a pager would, instead of into a file.
+    void logThroughPipe() { pipeLog_ = true; }
+    // The test stops reading the pipe and closes it, as a pager that quits does.
+    void closeLogReader()
+    {
+        log();
+        ::close(logPipe_[0]);
+        logPipe_[0] = -1;
+    }
 
     // Shows the window on this X display instead of running headless.
     void useDisplay(const QString& display) { display_ = display; }
@@ -63,16 +73,27 @@ public:
             environment.insert(QStringLiteral("DISPLAY"), display_);
         }
         process.setProcessEnvironment(environment);
-        process.setChildProcessModifier([ignoreHangUp = ignoreHangUp_, user = user_] {
-            if (ignoreHangUp)
-                ::signal(SIGHUP, SIG_IGN);
-            if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->second) != 0 ||
-                         ::setuid(user->first) != 0))
-                ::_exit(126);
-        });
-        // A file, not a pipe: the log is read at any time, however much the program writes.
-        process.setStandardErrorFile(path(QStringLiteral("stderr.log")));
+        if (pipeLog_) {
+            if (::pipe2(logPipe_, O_CLOEXEC) != 0)
+                return false;
+            ::fcntl(logPipe_[0], F_SETFL, O_NONBLOCK);
+        } else {
+            // A file, not a pipe: the log is read at any time, however much the program writes.
+            process.setStandardErrorFile(path(QStringLiteral("stderr.log")));
+        }
+        process.setChildProcessModifier(
+            [ignoreHangUp = ignoreHangUp_, user = user_, logWriteEnd = logPipe_[1]] {
+                if (ignoreHangUp)
+                    ::signal(SIGHUP, SIG_IGN);
+                if (logWriteEnd >= 0)
+                    ::dup2(logWriteEnd, STDERR_FILENO);
+                if (user && (::setgroups(0, nullptr) != 0 || ::setgid(user->second) != 0 ||
+                             ::setuid(user->first) != 0))
+                    ::_exit(126);
+            });
         process.start(program, {});
+        if (pipeLog_)
+            ::close(logPipe_[1]);
         if (!process.waitForStarted())
             return false;
         if (wait == Wait::ForStart)
@@ -83,7 +104,13 @@ public:
     // Everything logged so far.
     const QByteArray& log()
     {
-        log_ = fileBytes(path(QStringLiteral("stderr.log")));
+        if (!pipeLog_) {
+            log_ = fileBytes(path(QStringLiteral("stderr.log")));
+            return log_;
+        }
+        char bytes[4096];
+        for (ssize_t got; logPipe_[0] >= 0 && (got = ::read(logPipe_[0], bytes, sizeof bytes)) > 0;)
+            log_.append(bytes, got);
         return log_;
     }
 
@@ -147,7 +174,12 @@ public:
         QFile::setPermissions(settingsPath(), readWrite);
     }
 
-    ~RunningKormil() { liftRestriction(); }
+    ~RunningKormil()
+    {
+        liftRestriction();
+        if (logPipe_[0] >= 0)
+            ::close(logPipe_[0]);
+    }
 
 private:
     bool applyRestriction()
@@ -185,4 +217,6 @@ private:
     Restriction restriction_ = Restriction::None;
     bool ignoreHangUp_ = false;
     std::optional<std::pair<uid_t, gid_t>> user_; // whom the program runs as, when not us
+    bool pipeLog_ = false;
+    int logPipe_[2] = {-1, -1};
 };
