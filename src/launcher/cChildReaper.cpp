@@ -1,19 +1,7 @@
 #include "cChildReaper.h"
 
-#include <QSocketNotifier>
 #include <QTimer>
-#include <sys/syscall.h>
 #include <sys/wait.h>
-#include <unistd.h>
-
-cChildReaper::~cChildReaper()
-{
-    // An enabled watch still holds its pidfd; a disabled one has closed it already.
-    for (auto* ended : findChildren<QSocketNotifier*>(QString(), Qt::FindDirectChildrenOnly)) {
-        if (ended->isEnabled())
-            ::close(static_cast<int>(ended->socket()));
-    }
-}
 
 namespace {
 
@@ -29,31 +17,22 @@ bool reap(pid_t child, const cChildReaper::Ended& ended)
 
 } // namespace
 
+cChildReaper::cChildReaper(QObject* parent) : QObject(parent), poll_(new QTimer(this))
+{
+    poll_->setInterval(1000);
+    connect(poll_, &QTimer::timeout, this, &cChildReaper::reapEnded);
+}
+
 void cChildReaper::watch(pid_t child, Ended ended)
 {
-#if defined(SYS_pidfd_open)
-    const int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, child, 0));
-    if (pidfd >= 0) {
-        auto* notifier = new QSocketNotifier(pidfd, QSocketNotifier::Read, this);
-        connect(notifier, &QSocketNotifier::activated, this,
-                [notifier, pidfd, child, ended = std::move(ended)] {
-                    notifier->setEnabled(false);
-                    notifier->deleteLater();
-                    ::close(pidfd);
-                    reap(child, ended);
-                });
-        return;
-    }
-#endif
-    polled_.append({child, std::move(ended)});
-    if (!poll_) {
-        poll_ = new QTimer(this);
-        connect(poll_, &QTimer::timeout, this, &cChildReaper::reapEnded);
-        poll_->start(1000);
-    }
+    running_.append({child, std::move(ended)});
+    if (!poll_->isActive())
+        poll_->start();
 }
 
 void cChildReaper::reapEnded()
 {
-    polled_.removeIf([](const auto& child) { return reap(child.first, child.second); });
+    running_.removeIf([](const auto& child) { return reap(child.first, child.second); });
+    if (running_.isEmpty())
+        poll_->stop();
 }

@@ -6,16 +6,15 @@
 
 class QTimer;
 
-// Reaps the programs the launcher started, as each one ends, so that none lingers as a zombie.
-// It waits on a pidfd for each child from the event loop; where the system has none, it looks
-// for ended children once a second instead. Children still running when it goes are left to the
-// system.
+// Reaps the programs the launcher started, as each one ends, so that none lingers as a zombie
+// for more than a second. It holds no descriptor for them, however many run: while any is
+// running it asks the system once a second which of them have ended. Children still running
+// when it goes are left to the system.
 class cChildReaper : public QObject {
     Q_OBJECT
 
 public:
-    explicit cChildReaper(QObject* parent = nullptr) : QObject(parent) {}
-    ~cChildReaper() override;
+    explicit cChildReaper(QObject* parent = nullptr);
     // Called with the child's wait status once it has been reaped.
     using Ended = std::function<void(int waitStatus)>;
     void watch(pid_t child, Ended ended = {});
@@ -23,6 +22,6 @@ public:
 private:
     void reapEnded();
 
-    QList<std::pair<pid_t, Ended>> polled_;
-    QTimer* poll_ = nullptr;
+    QList<std::pair<pid_t, Ended>> running_;
+    QTimer* poll_;
 };

@@ -65,6 +65,7 @@ private slots:
     void endedProgram_isReportedWithHowItEnded_data();
     void endedProgram_isReportedWithHowItEnded();
     void launcherGone_leavesNoDescriptorBehind();
+    void runningPrograms_holdNoDescriptorsHere();
 
 private:
     QTemporaryDir dir_;
@@ -317,6 +318,19 @@ void tst_Launcher::launcherGone_leavesNoDescriptorBehind()
     QCOMPARE(descriptors(), before);
     QCOMPARE(::kill(pid, SIGKILL), 0);
     QCOMPARE(::waitpid(pid, nullptr, 0), pid);
+}
+
+void tst_Launcher::runningPrograms_holdNoDescriptorsHere()
+{
+    const auto descriptors = [] { return QDir(QStringLiteral("/proc/self/fd")).count(); };
+    const auto before = descriptors();
+    QList<pid_t> running;
+    for (int i = 0; i < 50; ++i)
+        running << static_cast<pid_t>(shell_.Shell(QStringLiteral("sleep 60"), 0));
+    QCOMPARE(descriptors(), before);
+    for (pid_t pid : running)
+        ::kill(pid, SIGKILL);
+    QTRY_COMPARE_WITH_TIMEOUT(childrenOfThisProcess(), 0, 10000);
 }
 
 QTEST_MAIN(tst_Launcher)
