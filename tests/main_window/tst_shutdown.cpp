@@ -46,9 +46,10 @@ class tst_Shutdown : public QObject {
     Q_OBJECT
 
 private slots:
-    // First: once a shutdown has ended the event loops, no later loop would run.
-    void sigterm_whileAQuestionWaits_savesAndEndsTheQuestion();
+    void cleanup();
     void sigterm_withThePairEditorOpen_savesAndCloses();
+    // After another shutdown: its question must still wait, and then end.
+    void sigterm_whileAQuestionWaits_savesAndEndsTheQuestion();
     void abruptExit_savesATableNotSavedYet_data();
     void abruptExit_savesATableNotSavedYet();
     void signalsHandledBefore_areHandledSoAgainAfterwards_data();
@@ -58,6 +59,14 @@ private slots:
     void displayGoneWarning_savesTheTable_data();
     void displayGoneWarning_savesTheTable();
 };
+
+// A shutdown ends every event loop, and each later one would end at once until the
+// application's own loop has run again: run it, so that each case stands alone.
+void tst_Shutdown::cleanup()
+{
+    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    QCoreApplication::exec();
+}
 
 void tst_Shutdown::sigterm_withThePairEditorOpen_savesAndCloses()
 {
