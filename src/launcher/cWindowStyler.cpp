@@ -84,7 +84,10 @@ void cWindowStyler::poll()
             // The program leads a session of its own, which its children stay in also when
             // the process between them is gone (a starter that forked and exited).
             const pid_t owner = windowPid(window);
-            if (owner > 0 && sessionOf(owner) == watch.program) {
+            // Without a client list the window is seen as soon as it is framed; unmapped before
+            // the manager maps it, it would be mapped all the same. Wait until it shows.
+            if (owner > 0 && sessionOf(owner) == watch.program &&
+                (hasClientList_ || shown(window))) {
                 watch.before.insert(window);
                 style(window, watch);
             }
@@ -190,6 +193,15 @@ QVector<std::uint32_t> cWindowStyler::framedWindows()
     for (xcb_query_tree_cookie_t cookie : cookies)
         collect(cookie, windows);
     return windows;
+}
+
+bool cWindowStyler::shown(std::uint32_t window)
+{
+    xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
+        connection_, xcb_get_window_attributes(connection_, window), nullptr);
+    const bool viewable = reply && reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return viewable;
 }
 
 std::uint32_t cWindowStyler::activeWindow()

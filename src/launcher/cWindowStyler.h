@@ -50,6 +50,7 @@ private:
     QVector<std::uint32_t> property(std::uint32_t window, const char* name, std::uint32_t type);
     QVector<std::uint32_t> clientList();
     QVector<std::uint32_t> framedWindows();
+    bool shown(std::uint32_t window);
     std::uint32_t activeWindow();
     // The process that says it owns the window; 0 or less when none says so.
     pid_t windowPid(std::uint32_t window);
