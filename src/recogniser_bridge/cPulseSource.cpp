@@ -26,14 +26,14 @@ cPulseSource::cPulseSource(const QString& name, QObject* parent) : QThread(paren
     describe(name);
     if (!ok())
         return;
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, 16000, 1};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16LE, 16000, 1};
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<uint32_t>(-1);
     attributes.fragsize = kBlockBytes;
     int error = 0;
     const QByteArray source = description_.name.toLocal8Bit();
     stream_ = pa_simple_new(nullptr, "kormil-pocketsphinx", PA_STREAM_RECORD, source.constData(),
-                            "voice commands", &spec, nullptr, &attributes, &error);
+                            "voice commands", &sampleFormat, nullptr, &attributes, &error);
     if (!stream_)
         error_ = QStringLiteral("cannot open the audio source %1: %2")
                      .arg(description_.name, QString::fromLocal8Bit(pa_strerror(error)));
