@@ -35,6 +35,7 @@ frmMain::frmMain(frmMainSeams seams, QWidget* parent) : QWidget(parent), seams_(
     setWindowIcon(kormilIcon());
     buildLayout();
     connectHandlers();
+    watchPairTable();
     watchCommandEnds();
 }
 

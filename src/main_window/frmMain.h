@@ -3,6 +3,7 @@
 // frmMain's members are defined by subject, in these files:
 //   main_window/frmMain.cpp          construction, layout, wiring, closing
 //   main_window/pair_store.cpp       Form_Load, Form_Unload
+//   main_window/pair_sync.cpp        tmrAutosave_Timer, the table kept in step with its file
 //   main_window/activity_log.cpp     Log, cmdClear_Click, the held screen updates
 //   main_window/pair_commands.cpp    the list clicks, cmdDel_Click, cmdEdit_Click, cmdNew_Click
 //   listener/listener.cpp            cmdListen_Click, tmrWinsock_Timer, wckTCP_ConnectionRequest
@@ -68,6 +69,11 @@ public:
     void closeUnattended();
     // For an exit that closes no window: saves the table unattended, unless it was saved.
     void saveBeforeAbruptExit();
+    // Saves the table once it has changed: a change starts tmrAutosave, whose tick saves, so
+    // that a burst of changes costs one save. A failed save is logged and told in a box, once
+    // until a save succeeds again.
+    void tmrAutosave_Timer();
+    static constexpr int kAutosaveMs = 500;
 
     // Appends "<short date>@<time> <message>" to lstLog and selects it, once the event loop
     // turns. Past kMaxLogLines the oldest line goes. Each line is echoed to standard error at
@@ -128,6 +134,7 @@ public:
     QListWidget* lstLog;
     cWinsock* wckTCP;
     QTimer* tmrWinsock;
+    QTimer* tmrAutosave;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -157,6 +164,17 @@ private:
     // Tells what became of a save of the table: a backup (kept for `backupReason`) and a save
     // in place in the log, a failure in a message box (in the log when unattended).
     void reportSave(const profile::SaveOutcome& outcome, const QString& backupReason);
+    // Loads section "pairs" into the empty lists; returns the number of rows.
+    int loadPairs();
+    // Replaces section "pairs" with the table in one atomic update and reports the outcome;
+    // false when the table did not reach the file.
+    bool savePairs();
+    void tellSaveFailed(const QString& failure);
+    // Follows every change of the pair lists' texts with tmrAutosave.
+    void watchPairTable();
+    void pairTable_Changed();
+    // Says at start-up when the file, or its folder, will keep saves out.
+    void logUnwritableSettings();
 
     frmMainSeams seams_;
     cIniFile iniFile_;
@@ -173,6 +191,12 @@ private:
     std::optional<int> pendingPairRow_;
     QTimer* screenUpdate_;
     bool tableSaved_ = false;
+    // The table holds changes that are not in the file yet.
+    bool tableChanged_ = false;
+    bool loadingPairs_ = false;
+    bool autosaving_ = false;
+    bool saveFailureShown_ = false;
+    profile::SaveOutcome::InPlace inPlaceSaid_ = profile::SaveOutcome::InPlace::No;
     pair_file::OnDisk pairsOnDisk_;
     cPatternIndex* patternIndex_;
     cPairTable* pairTable_;

@@ -1,7 +1,8 @@
-#include "cMessageBox.h"
 #include "frmMain.h"
 
 #include <QListWidget>
+#include <QScopedValueRollback>
+#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -63,6 +64,15 @@ void frmMain::Form_Load()
 {
     Log(QStringLiteral("Kormil started"));
     iniFile_.setPath(seams_.settingsPath);
+    loadPairs();
+    logUnwritableSettings();
+    loadAllowList();
+    cmdListen_Click();
+}
+
+int frmMain::loadPairs()
+{
+    const QScopedValueRollback<bool> loading(loadingPairs_, true);
     iniFile_.setSection(kSection);
     // One look at the disk for the whole load, however many keys are read.
     profile::Batch snapshot = iniFile_.StartBatch();
@@ -93,14 +103,19 @@ void frmMain::Form_Load()
     lstFocus->addItems(rows.columns[Focus]);
     pairsOnDisk_ = onDisk(iniFile_, keys, rows);
     snapshot.commit();
-
-    loadAllowList();
-    cmdListen_Click();
+    tableChanged_ = false;
+    return static_cast<int>(rows.indexes.size());
 }
 
 void frmMain::Form_Unload()
 {
     tableSaved_ = true;
+    tmrAutosave->stop();
+    savePairs();
+}
+
+bool frmMain::savePairs()
+{
     iniFile_.setSection(kSection);
     profile::Batch save = iniFile_.StartBatch();
     // What the table lacks would be gone after the save: the file as it was is kept first.
@@ -123,9 +138,13 @@ void frmMain::Form_Unload()
         }
     }
     const std::size_t written = iniFile_.CurrentSectionContent().fingerprint;
-    if (save.commit())
+    const bool saved = save.commit();
+    if (saved) {
         pairsOnDisk_ = {written, {}};
+        tableChanged_ = false;
+    }
     reportSave(save.outcome(), backupReason);
+    return saved;
 }
 
 void frmMain::reportSave(const profile::SaveOutcome& outcome, const QString& backupReason)
@@ -138,10 +157,14 @@ void frmMain::reportSave(const profile::SaveOutcome& outcome, const QString& bac
                            "[pairs] %2.")
                 .arg(backup, backupReason));
     const bool written = outcome.file == File::Replaced || outcome.file == File::WrittenInPlace;
-    if (written && outcome.inPlace != profile::SaveOutcome::InPlace::No)
+    // Said once for each reason, not at every save of a table that is saved at each change.
+    if (written && outcome.inPlace != profile::SaveOutcome::InPlace::No &&
+        outcome.inPlace != inPlaceSaid_)
         Log(QStringLiteral("The speech/command pairs were saved by rewriting %1 in place, because "
                            "%2; a crash during such a save can damage the file.")
                 .arg(path, inPlaceReason(outcome.inPlace)));
+    if (written)
+        inPlaceSaid_ = outcome.inPlace;
     if (outcome.error == 0)
         return;
 
@@ -164,8 +187,5 @@ void frmMain::reportSave(const profile::SaveOutcome& outcome, const QString& bac
         failure = QStringLiteral("The speech/command pairs could not be saved to %1 (%2). The "
                                  "file keeps the pairs it held before.")
                       .arg(path, reason);
-    if (unattended_)
-        Log(failure);
-    else
-        seams_.messageBox->Show(this, failure, QStringLiteral("Kormil"), cMessageBox::Buttons::Ok);
+    tellSaveFailed(failure);
 }

@@ -1,4 +1,5 @@
 #include "RunningKormil.h"
+#include "WindowClicker.h"
 #include "XvfbDisplay.h"
 
 namespace {
@@ -31,6 +32,7 @@ private slots:
     void settingsOutOfReach_areReportedAndLeftAsTheyAre_data();
     void settingsOutOfReach_areReportedAndLeftAsTheyAre();
     void programWithADotInItsName_usesAFileOfItsWholeName();
+    void pairAddedInTheWindow_isSavedAtOnce_andSurvivesKill();
 };
 
 void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
@@ -127,19 +129,23 @@ void tst_EndToEnd::hangUpIgnoredAtStart_staysIgnored()
 void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre_data()
 {
     QTest::addColumn<RunningKormil::Restriction>("restriction");
-    QTest::addColumn<QByteArray>("loadLine"); // empty: none expected
+    QTest::addColumn<QByteArray>("loadLine");  // empty: none expected
+    QTest::addColumn<QByteArray>("startLine"); // said at start-up; empty: none expected
     QTest::addColumn<QByteArray>("voiceLine");
     QTest::addColumn<QByteArray>("saveLine"); // the path stands where "%1" is
     QTest::newRow("file unreadable")
         << RunningKormil::Restriction::UnreadableSettings
         << QByteArray(" (Permission denied). The table starts empty and the file is left as it "
                       "is.\n")
-        << QByteArray(" No matching voice string found!\n")
+        << QByteArray() << QByteArray(" No matching voice string found!\n")
         << QByteArray(" The speech/command pairs could not be saved to %1 (Permission denied). "
                       "The file keeps the pairs it held before.\n");
     // The file can still be written, only not replaced.
     QTest::newRow("folder read-only at shutdown")
         << RunningKormil::Restriction::ReadOnlyFolder << QByteArray()
+        << QByteArray(" The folder of the settings file %1 cannot be written (Permission "
+                      "denied): the speech/command pairs will be saved by rewriting the file in "
+                      "place, and a crash during such a save can damage it.\n")
         << QByteArray(" Executing: true\n")
         << QByteArray(" The speech/command pairs were saved by rewriting %1 in place, because "
                       "its folder is not writable; a crash during such a save can damage the "
@@ -150,6 +156,7 @@ void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre()
 {
     QFETCH(RunningKormil::Restriction, restriction);
     QFETCH(QByteArray, loadLine);
+    QFETCH(QByteArray, startLine);
     QFETCH(QByteArray, voiceLine);
     QFETCH(QByteArray, saveLine);
     if (!RunningKormil::portIsFree())
@@ -161,6 +168,9 @@ void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre()
     const QByteArray readFailure =
         " Could not read the speech/command pairs from " + kormil.settingsPath().toLocal8Bit();
     QCOMPARE(kormil.log().contains(readFailure + loadLine), !loadLine.isEmpty());
+    const QByteArray path = kormil.settingsPath().toLocal8Bit();
+    QCOMPARE(kormil.log().contains("cannot be written"), !startLine.isEmpty());
+    QVERIFY(kormil.log().contains(QByteArray(startLine).replace("%1", path)));
 
     QVERIFY(kormil.sendAlone("keep me"));
     QTRY_VERIFY(kormil.log().contains(voiceLine));
@@ -188,6 +198,35 @@ void tst_EndToEnd::programWithADotInItsName_usesAFileOfItsWholeName()
              QByteArray("[pairs]\npattern0=mine\ncommand0=true\nfocus0=1\n"));
     QCOMPARE(fileBytes(shared), QByteArray("[pairs]\npattern0=of another copy\ncommand0=true\n"
                                            "focus0=1\n"));
+}
+
+void tst_EndToEnd::pairAddedInTheWindow_isSavedAtOnce_andSurvivesKill()
+{
+    if (!XvfbDisplay::available() || !WindowClicker::available())
+        QSKIP("typing into the real window needs Xvfb and xdotool (packages xvfb, xdotool)");
+    if (!RunningKormil::portIsFree())
+        QSKIP("TCP port 2011, which the program listens on at start, is in use here");
+    XvfbDisplay display;
+    QVERIFY(display.start());
+    RunningKormil kormil;
+    kormil.useDisplay(display.name());
+    const QByteArray before = "[pairs]\npattern0=old\ncommand0=true\nfocus0=1\n";
+    QVERIFY(kormil.start(before));
+    WindowClicker clicker(display.name());
+    QVERIFY(clicker.find(QStringLiteral("Kormil")));
+    // "New string/command pair" lies at (3960, 120), 2175 x 255 in 12285 x 5880 twips.
+    const QSize window = clicker.size();
+    QVERIFY(clicker.click(window.width() * (3960 + 2175 / 2) / 12285,
+                          window.height() * (120 + 255 / 2) / 5880));
+    QVERIFY(clicker.find(QStringLiteral("Add Pair")));
+    QVERIFY(clicker.type(QStringLiteral("open the notes"), {QStringLiteral("Tab")}));
+    QVERIFY(clicker.type(QStringLiteral("true"), {QStringLiteral("Return")}));
+    const QByteArray after = before + "pattern1=open the notes\ncommand1=true\nfocus1=1\n";
+    QTRY_COMPARE(fileBytes(kormil.settingsPath()), after);
+
+    kormil.process.kill(); // no shutdown save
+    QVERIFY(kormil.process.waitForFinished());
+    QCOMPARE(fileBytes(kormil.settingsPath()), after);
 }
 
 QTEST_GUILESS_MAIN(tst_EndToEnd)

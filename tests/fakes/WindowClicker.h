@@ -43,6 +43,16 @@ public:
         return lastRunSucceeded_;
     }
 
+    // Types the text, then presses the keys (xdotool's names: "Tab", "Return"), into the window
+    // that has the keyboard focus.
+    bool type(const QString& text, const QStringList& keys = {})
+    {
+        run({QStringLiteral("type"), QStringLiteral("--delay"), QStringLiteral("20"), text});
+        if (lastRunSucceeded_ && !keys.isEmpty())
+            run(QStringList{QStringLiteral("key")} + keys);
+        return lastRunSucceeded_;
+    }
+
 private:
     static QString xdotool() { return QStandardPaths::findExecutable(QStringLiteral("xdotool")); }
 

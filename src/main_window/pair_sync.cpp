@@ -1,0 +1,118 @@
+#include "cMessageBox.h"
+#include "frmMain.h"
+
+#include <QAbstractItemModel>
+#include <QFile>
+#include <QFileInfo>
+#include <QListWidget>
+#include <QScopedValueRollback>
+#include <QTimer>
+#include <cerrno>
+#include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+QString errorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// 0 when the program may write the file; the store leaves a file without any write permission
+// bit alone, also for root.
+int writeError(const QByteArray& path, const struct stat& status)
+{
+    if (::access(path.constData(), W_OK) != 0)
+        return errno;
+    return (status.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) ? 0 : EACCES;
+}
+
+} // namespace
+
+void frmMain::watchPairTable()
+{
+    tmrAutosave = new QTimer(this);
+    tmrAutosave->setObjectName(QStringLiteral("tmrAutosave"));
+    tmrAutosave->setSingleShot(true);
+    tmrAutosave->setInterval(kAutosaveMs);
+    connect(tmrAutosave, &QTimer::timeout, this, &frmMain::tmrAutosave_Timer);
+    // Descriptions for assistive technology are item data too; only texts are the table.
+    const auto dataChanged = [this](const QModelIndex&, const QModelIndex&,
+                                    const QList<int>& roles) {
+        if (roles.isEmpty() || roles.contains(Qt::DisplayRole) || roles.contains(Qt::EditRole))
+            pairTable_Changed();
+    };
+    for (QListWidget* list : {lstPattern, lstCommand, lstFocus}) {
+        const QAbstractItemModel* model = list->model();
+        connect(model, &QAbstractItemModel::rowsInserted, this, &frmMain::pairTable_Changed);
+        connect(model, &QAbstractItemModel::rowsRemoved, this, &frmMain::pairTable_Changed);
+        connect(model, &QAbstractItemModel::rowsMoved, this, &frmMain::pairTable_Changed);
+        connect(model, &QAbstractItemModel::modelReset, this, &frmMain::pairTable_Changed);
+        connect(model, &QAbstractItemModel::dataChanged, this, dataChanged);
+    }
+}
+
+void frmMain::pairTable_Changed()
+{
+    if (loadingPairs_)
+        return;
+    tableChanged_ = true;
+    // Not restarted by later changes: a long burst is still saved at this pace.
+    if (!tableSaved_ && !tmrAutosave->isActive())
+        tmrAutosave->start();
+}
+
+void frmMain::tmrAutosave_Timer()
+{
+    if (tableSaved_ || !tableChanged_ || !iniFile_.Path())
+        return;
+    // A change reaches the three lists within one handler; never save half of it.
+    const int rows = lstPattern->count();
+    if (lstCommand->count() != rows || lstFocus->count() != rows) {
+        tmrAutosave->start();
+        return;
+    }
+    const QScopedValueRollback<bool> autosaving(autosaving_, true);
+    if (savePairs())
+        saveFailureShown_ = false;
+}
+
+void frmMain::tellSaveFailed(const QString& failure)
+{
+    Log(failure);
+    // Saved at every change, a table may fail to save again and again: one box says it until a
+    // save succeeds. The last save, at the end, always says it.
+    if (unattended_ || (autosaving_ && saveFailureShown_))
+        return;
+    saveFailureShown_ = true;
+    seams_.messageBox->Show(this, failure, QStringLiteral("Kormil"), cMessageBox::Buttons::Ok);
+}
+
+void frmMain::logUnwritableSettings()
+{
+    const QString path = seams_.settingsPath;
+    // A file that cannot be read is never written, and the load has said so.
+    if (path.isEmpty() || iniFile_.ReadError() != 0)
+        return;
+    const QByteArray file = QFile::encodeName(path);
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    const int folderError = ::access(folder.constData(), W_OK) == 0 ? 0 : errno;
+    struct stat status {};
+    if (::stat(file.constData(), &status) != 0) {
+        if (folderError)
+            Log(QStringLiteral("The settings file %1 cannot be made, because its folder cannot "
+                               "be written (%2): the speech/command pairs cannot be saved until "
+                               "it can.")
+                    .arg(path, errorText(folderError)));
+    } else if (const int fileError = writeError(file, status)) {
+        Log(QStringLiteral("The settings file %1 cannot be written (%2): the speech/command "
+                           "pairs cannot be saved until it can.")
+                .arg(path, errorText(fileError)));
+    } else if (folderError) {
+        Log(QStringLiteral("The folder of the settings file %1 cannot be written (%2): the "
+                           "speech/command pairs will be saved by rewriting the file in place, "
+                           "and a crash during such a save can damage it.")
+                .arg(path, errorText(folderError)));
+    }
+}

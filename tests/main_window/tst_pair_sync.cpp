@@ -1,0 +1,154 @@
+#include "TestFiles.h"
+#include "TestWindow.h"
+#include "main_window/list_selection.h"
+#include "pair_editor/frmAddEdit.h"
+
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+namespace {
+
+const QByteArray kTwoPairs = "[pairs]\npattern0=a\ncommand0=x\nfocus0=1\n"
+                             "pattern1=b\ncommand1=y\nfocus1=1\n";
+
+QStringList logLinesWith(const frmMain& window, const QString& text)
+{
+    return TestWindow::rows(window.lstLog).filter(text);
+}
+
+} // namespace
+
+// The table and its settings file follow each other while the program runs.
+class tst_PairSync : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void changeInTheWindow_reachesTheFile_data();
+    void changeInTheWindow_reachesTheFile();
+    void burstOfChanges_isOneSave();
+    void failedAutosave_isToldOnceAndLoggedEachTime();
+
+private:
+    QString path() const { return dir_->filePath(QStringLiteral("kormil.ini")); }
+    // Opens the pair editor from the button and saves what it is given.
+    static void saveInEditor(TestWindow& test, QPushButton* opener, const QString& pattern,
+                             const QString& command);
+    std::unique_ptr<QTemporaryDir> dir_;
+};
+
+void tst_PairSync::init()
+{
+    dir_ = std::make_unique<QTemporaryDir>();
+}
+
+void tst_PairSync::saveInEditor(TestWindow& test, QPushButton* opener, const QString& pattern,
+                                const QString& command)
+{
+    test.window.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&test.window));
+    QTest::mouseClick(opener, Qt::LeftButton);
+    frmAddEdit* editor = test.window.pairEditor();
+    QVERIFY(editor && QTest::qWaitForWindowActive(editor));
+    editor->txtString->setText(pattern);
+    editor->txtShell->setText(command);
+    QTest::mouseClick(editor->cmdSave, Qt::LeftButton);
+    QVERIFY(!editor->isVisible());
+}
+
+void tst_PairSync::changeInTheWindow_reachesTheFile_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QByteArray>("saved");
+    QTest::newRow("add") << "add" << kTwoPairs + "pattern2=c\ncommand2=z\nfocus2=1\n";
+    QTest::newRow("edit") << "edit"
+                          << QByteArray("[pairs]\npattern0=a\ncommand0=x\nfocus0=1\n"
+                                        "pattern1=c\ncommand1=z\nfocus1=1\n");
+    QTest::newRow("delete") << "delete"
+                            << QByteArray("[pairs]\npattern0=b\ncommand0=y\nfocus0=1\n");
+}
+
+void tst_PairSync::changeInTheWindow_reachesTheFile()
+{
+    QFETCH(QString, change);
+    QFETCH(QByteArray, saved);
+    putFile(path(), kTwoPairs);
+    TestWindow test(path());
+    test.window.Form_Load();
+    test.window.show();
+    if (change == QLatin1String("add")) {
+        saveInEditor(test, test.window.cmdNew, QStringLiteral("c"), QStringLiteral("z"));
+    } else if (change == QLatin1String("edit")) {
+        setSelectedRow(test.window.lstPattern, 1);
+        saveInEditor(test, test.window.cmdEdit, QStringLiteral("c"), QStringLiteral("z"));
+    } else {
+        setSelectedRow(test.window.lstPattern, 0);
+        test.window.cmdDel_Click();
+    }
+    QTRY_COMPARE(fileBytes(path()), saved);
+    QVERIFY(test.messages->shown.size() <= 1); // the question of Delete, no failure
+}
+
+void tst_PairSync::burstOfChanges_isOneSave()
+{
+    putFile(path(), kTwoPairs);
+    TestWindow test(path());
+    test.window.Form_Load();
+    for (const char* pattern : {"c", "d", "e"})
+        test.addPair(QString::fromLatin1(pattern), QStringLiteral("z"), QStringLiteral("1"));
+    delete test.window.lstPattern->takeItem(0);
+    delete test.window.lstCommand->takeItem(0);
+    delete test.window.lstFocus->takeItem(0);
+    // Nothing is written at each change; one tick, at most a second later, writes them all.
+    QCOMPARE(fileBytes(path()), kTwoPairs);
+    QVERIFY(test.window.tmrAutosave->isActive());
+    QVERIFY(test.window.tmrAutosave->interval() <= 1000);
+    QTRY_COMPARE(fileBytes(path()),
+                 QByteArray("[pairs]\npattern0=b\ncommand0=y\nfocus0=1\npattern1=c\ncommand1=z\n"
+                            "focus1=1\npattern2=d\ncommand2=z\nfocus2=1\npattern3=e\ncommand3=z\n"
+                            "focus3=1\n"));
+    QVERIFY(!test.window.tmrAutosave->isActive());
+}
+
+void tst_PairSync::failedAutosave_isToldOnceAndLoggedEachTime()
+{
+    const auto readOnly = QFileDevice::ReadOwner | QFileDevice::ReadOther;
+    const auto writable = readOnly | QFileDevice::WriteOwner;
+    putFile(path(), kTwoPairs);
+    QVERIFY(QFile::setPermissions(path(), readOnly));
+    TestWindow test(path());
+    test.window.Form_Load();
+    // Said before the user types a pair.
+    QCOMPARE(
+        logLinesWith(test.window, QStringLiteral(" cannot be written (Permission denied)")).size(),
+        1);
+
+    const QString failed = QStringLiteral("The speech/command pairs could not be saved to ");
+    const auto change = [&test](const char* pattern) {
+        test.addPair(QString::fromLatin1(pattern), QStringLiteral("z"), QStringLiteral("1"));
+        test.window.tmrAutosave_Timer();
+    };
+    change("c");
+    change("d");
+    QCOMPARE(test.messages->shown.size(), 1);
+    QCOMPARE(test.messages->shown[0].title, QStringLiteral("Kormil"));
+    QVERIFY(test.messages->shown[0].text.startsWith(failed + path()));
+    QCOMPARE(logLinesWith(test.window, failed).size(), 2);
+    QCOMPARE(fileBytes(path()), kTwoPairs);
+
+    // Mended: the next change saves everything; a later failure is told again.
+    QVERIFY(QFile::setPermissions(path(), writable));
+    change("e");
+    QCOMPARE(TestWindow::rows(test.window.lstPattern).size(), 5);
+    QCOMPARE(fileBytes(path()).count("pattern"), 5);
+    QVERIFY(QFile::setPermissions(path(), readOnly));
+    change("f");
+    QCOMPARE(test.messages->shown.size(), 2);
+}
+
+QTEST_MAIN(tst_PairSync)
+#include "tst_pair_sync.moc"
