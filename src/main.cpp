@@ -1,5 +1,5 @@
 #include "launcher/cShell.h"
-#include "launcher/cWindowStyler.h"
+#include "launcher/cStylerChoice.h"
 #include "main_window/cShutdownSignals.h"
 #include "main_window/frmMain.h"
 #include "main_window/save_on_display_loss.h"
@@ -14,7 +14,8 @@ int main(int argc, char* argv[])
 {
     keepStandardStreamsSafe();
     QApplication app(argc, argv);
-    auto launcher = std::make_shared<cShell>(std::make_unique<cWindowStyler>(qgetenv("DISPLAY")));
+    auto launcher = std::make_shared<cShell>(
+        std::make_unique<cStylerChoice>(DesktopSession::fromEnvironment()));
     frmMain window(frmMainSeams::real(launcher));
     const cSaveOnDisplayLoss saveOnDisplayLoss(window);
     cShutdownSignals shutdown;

@@ -25,6 +25,17 @@ bool isWindowStyle(std::int16_t windowStyle)
 cShell::cShell(std::unique_ptr<cWindowStyling> styler)
     : reaper_(std::make_unique<cChildReaper>()), styler_(std::move(styler))
 {
+    if (!styler_)
+        return;
+    styler_->setReports(
+        [this](pid_t program, std::int16_t windowStyle, const QString& whyNot) {
+            const QString commandLine = styling_.take(program);
+            if (!whyNot.isEmpty())
+                reportStyle(QStringLiteral("Window style %1 was not applied: %2 (command: %3)")
+                                .arg(windowStyle)
+                                .arg(whyNot, commandLine));
+        },
+        [this](const QString& line) { reportStyle(line); });
 }
 
 cShell::~cShell() = default;
@@ -52,7 +63,9 @@ std::int64_t cShell::Shell(const QString& commandLine, std::int16_t windowStyle)
     }
     reaper_->watch(started,
                    [this, commandLine](int waitStatus) { reportEnd(commandLine, waitStatus); });
-    if (styler_)
+    if (styler_) {
+        styling_.insert(started, commandLine);
         styler_->apply(started, windowStyle);
+    }
     return started;
 }

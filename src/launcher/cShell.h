@@ -2,6 +2,7 @@
 
 #include "cWindowStyling.h"
 
+#include <QHash>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -12,7 +13,7 @@ class cChildReaper;
 // The process launcher: starts a command line with a window style, without waiting for it.
 // The line is split into a program and its arguments by the POSIX shell's quoting rules,
 // without expansion, pipes or redirections; the program is looked up in PATH. The styler, when
-// there is one, then gives its windows the window style (see cWindowStyler); without one a
+// there is one, then gives its windows the window style (see cStylerChoice); without one a
 // style is accepted and has no effect. Every program it started is reaped as it ends, for as
 // long as the launcher lives.
 class cShell {
@@ -32,7 +33,17 @@ public:
     using EndReport = std::function<void(const QString& commandLine, int waitStatus)>;
     void setEndReport(EndReport report) { endReport_ = std::move(report); }
 
+    // Told a line when a window style did not take, or about what styles can do on this
+    // desktop; an empty one tells nobody.
+    using StyleReport = std::function<void(const QString& line)>;
+    void setStyleReport(StyleReport report) { styleReport_ = std::move(report); }
+
 protected:
+    void reportStyle(const QString& line) const
+    {
+        if (styleReport_)
+            styleReport_(line);
+    }
     void reportEnd(const QString& commandLine, int waitStatus) const
     {
         if (endReport_)
@@ -43,4 +54,6 @@ private:
     std::unique_ptr<cChildReaper> reaper_;
     std::unique_ptr<cWindowStyling> styler_;
     EndReport endReport_;
+    StyleReport styleReport_;
+    QHash<pid_t, QString> styling_; // the command lines of programs whose style is not done yet
 };

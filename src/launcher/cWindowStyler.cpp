@@ -1,6 +1,7 @@
 #include "cWindowStyler.h"
 
-#include <QFile>
+#include "process_session.h"
+
 #include <QTimer>
 #include <algorithm>
 #include <cstdlib>
@@ -16,18 +17,6 @@ constexpr std::uint32_t kFromPager = 2;
 
 constexpr std::uint32_t kToWindowManager =
     XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
-
-// The session a process belongs to; 0 when it is gone.
-pid_t sessionOf(pid_t process)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(process));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    const QByteArray text = stat.readAll();
-    // state, parent, process group, session
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    return fields.size() > 3 ? fields.at(3).toInt() : 0;
-}
 
 } // namespace
 
@@ -63,8 +52,10 @@ bool cWindowStyler::connected()
 
 void cWindowStyler::apply(pid_t program, std::int16_t windowStyle)
 {
-    if (!connected())
+    if (!connected()) {
+        reportDone(program, windowStyle);
         return;
+    }
     hasClientList_ =
         property(root_, "_NET_SUPPORTED", XCB_ATOM_ATOM).contains(atom("_NET_CLIENT_LIST"));
     const QVector<std::uint32_t> existing = clientList();
@@ -81,8 +72,6 @@ void cWindowStyler::poll()
         for (std::uint32_t window : windows) {
             if (watch.before.contains(window))
                 continue;
-            // The program leads a session of its own, which its children stay in also when
-            // the process between them is gone (a starter that forked and exited).
             const pid_t owner = windowPid(window);
             // Without a client list the window is seen as soon as it is framed; unmapped before
             // the manager maps it, it would be mapped all the same. Wait until it shows.
@@ -93,9 +82,11 @@ void cWindowStyler::poll()
             }
         }
     }
-    watches_.erase(std::remove_if(watches_.begin(), watches_.end(),
-                                  [](const Watch& w) { return w.deadline.hasExpired(); }),
-                   watches_.end());
+    const auto over = std::stable_partition(
+        watches_.begin(), watches_.end(), [](const Watch& w) { return !w.deadline.hasExpired(); });
+    for (auto watch = over; watch != watches_.end(); ++watch)
+        reportDone(watch->program, watch->style);
+    watches_.erase(over, watches_.end());
     if (watches_.isEmpty())
         timer_->stop();
     xcb_flush(connection_);

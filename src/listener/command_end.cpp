@@ -20,4 +20,5 @@ void frmMain::watchCommandEnds()
                     .arg(commandLine));
         }
     });
+    seams_.shell->setStyleReport([this](const QString& line) { Log(line); });
 }

@@ -43,6 +43,7 @@ frmMain::~frmMain()
 {
     // The launcher may outlive this window and go on reaping.
     seams_.shell->setEndReport({});
+    seams_.shell->setStyleReport({});
 }
 
 void frmMain::buildLayout()

@@ -147,7 +147,8 @@ private:
     // Reads [listener] allow= of the settings file, when it is there, and logs what it ignores.
     void loadAllowList();
     void logNearMiss(const QString& voiceString);
-    // Logs each started command that ends with a failure or by a signal, as it ends.
+    // Logs each started command that ends with a failure or by a signal, as it ends, and each
+    // window style that did not take.
     void watchCommandEnds();
     void selectNewestLogLineSoon();
     // Shows what a dispatch left for the screen: selects the matched pair and appends the

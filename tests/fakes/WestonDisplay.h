@@ -2,14 +2,18 @@
 
 #include "EndProcess.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
-// A Wayland compositor of the test's own (Weston, headless) with XWayland, so that X programs
-// run as they do on a Wayland desktop.
+// A Wayland compositor of the test's own (Weston, headless) in a runtime directory of its own,
+// with XWayland, so that X programs run as they do on a Wayland desktop, or without.
 class WestonDisplay {
 public:
     static bool available()
@@ -18,7 +22,7 @@ public:
                !QStandardPaths::findExecutable(QStringLiteral("Xwayland")).isEmpty();
     }
 
-    bool start()
+    bool start(const QString& socket = QStringLiteral("kormil-test"), bool withX = true)
     {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
@@ -26,11 +30,20 @@ public:
         compositor_.setProcessChannelMode(QProcess::MergedChannels);
         compositor_.start(QStandardPaths::findExecutable(QStringLiteral("weston")),
                           {QStringLiteral("--backend=headless-backend.so"),
-                           QStringLiteral("--xwayland"), QStringLiteral("--socket=kormil-test"),
-                           QStringLiteral("--width=1024"), QStringLiteral("--height=768"),
-                           QStringLiteral("--idle-time=0")});
+                           withX ? QStringLiteral("--xwayland") : QStringLiteral("--no-config"),
+                           QStringLiteral("--socket=") + socket, QStringLiteral("--width=1024"),
+                           QStringLiteral("--height=768"), QStringLiteral("--idle-time=0")});
         static const QRegularExpression listening(
             QStringLiteral("xserver listening on display (:\\d+)"));
+        if (!withX) {
+            return QTest::qWaitFor(
+                       [&] {
+                           return accepts(runtime_.filePath(socket)) ||
+                                  compositor_.state() == QProcess::NotRunning;
+                       },
+                       15000) &&
+                   compositor_.state() == QProcess::Running;
+        }
         return QTest::qWaitFor(
                    [&] {
                        output_ += compositor_.readAll();
@@ -45,10 +58,24 @@ public:
 
     // The value of DISPLAY that reaches its X server.
     const QString& name() const { return name_; }
+    // Where its Wayland socket is, as XDG_RUNTIME_DIR names it.
+    QString runtimeDirectory() const { return runtime_.path(); }
 
     ~WestonDisplay() { endProcess(compositor_); }
 
 private:
+    static bool accepts(const QString& path)
+    {
+        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+        const bool accepted =
+            ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(probe);
+        return accepted;
+    }
+
     QTemporaryDir runtime_;
     QProcess compositor_;
     QByteArray output_;

@@ -45,6 +45,16 @@ struct RecordingStyler : cWindowStyling {
     QList<QPair<pid_t, int>>& applied;
 };
 
+// Done with each program at once, for the reason it was given.
+struct ConcludingStyler : cWindowStyling {
+    explicit ConcludingStyler(QString whyNot) : whyNot(std::move(whyNot)) {}
+    void apply(pid_t program, std::int16_t windowStyle) override
+    {
+        reportDone(program, windowStyle, whyNot);
+    }
+    QString whyNot;
+};
+
 } // namespace
 
 class tst_Launcher : public QObject {
@@ -57,6 +67,8 @@ private slots:
     void shell_refusesWhatCannotStart();
     void started_isHandedToTheStylerWithItsStyle_data();
     void started_isHandedToTheStylerWithItsStyle();
+    void styleNotTaken_isReportedWithItsCommand_data();
+    void styleNotTaken_isReportedWithItsCommand();
     void started_hasItsOwnSessionAndNoneOfOurDescriptors();
     void program_isLookedUpInPath();
     void started_getsOurEnvironmentLessStartupTokens_data();
@@ -161,6 +173,30 @@ void tst_Launcher::started_isHandedToTheStylerWithItsStyle()
     styled_.clear();
     const auto pid = static_cast<pid_t>(shell_.Shell(QStringLiteral("true"), std::int16_t(style)));
     QCOMPARE(styled_, (QList<QPair<pid_t, int>>{{pid, style}}));
+}
+
+void tst_Launcher::styleNotTaken_isReportedWithItsCommand_data()
+{
+    QTest::addColumn<QString>("whyNot");
+    QTest::addColumn<QStringList>("lines");
+    QTest::newRow("taken") << QString() << QStringList();
+    QTest::newRow("ignored") << QStringLiteral("the desktop ignored it")
+                             << QStringList{QStringLiteral("Window style 3 was not applied: the "
+                                                           "desktop ignored it (command: true 1)")};
+}
+
+void tst_Launcher::styleNotTaken_isReportedWithItsCommand()
+{
+    QFETCH(QString, whyNot);
+    QFETCH(QStringList, lines);
+    cShell shell(std::make_unique<ConcludingStyler>(whyNot));
+    QStringList reported;
+    shell.setStyleReport([&](const QString& line) { reported << line; });
+    bool ended = false;
+    shell.setEndReport([&](const QString&, int) { ended = true; });
+    shell.Shell(QStringLiteral("true 1"), 3);
+    QCOMPARE(reported, lines);
+    QTRY_VERIFY(ended); // reaped before its launcher goes
 }
 
 void tst_Launcher::started_hasItsOwnSessionAndNoneOfOurDescriptors()

@@ -1,0 +1,74 @@
+#include "cStylerChoice.h"
+
+#include "cWaylandConnection.h"
+#include "cWindowStyler.h"
+
+DesktopSession DesktopSession::fromEnvironment()
+{
+    return {qgetenv("DISPLAY"), qgetenv("WAYLAND_DISPLAY"), qgetenv("XDG_SESSION_TYPE"),
+            qgetenv("SWAYSOCK")};
+}
+
+cStylerChoice::cStylerChoice(DesktopSession session, QObject* parent)
+    : QObject(parent), session_(std::move(session))
+{
+}
+
+cStylerChoice::~cStylerChoice() = default;
+
+void cStylerChoice::apply(pid_t program, std::int16_t windowStyle)
+{
+    if (styler_) {
+        styler_->apply(program, windowStyle);
+        return;
+    }
+    waiting_.append({program, windowStyle});
+    if (!connection_)
+        choose();
+}
+
+void cStylerChoice::choose()
+{
+    if (session_.isWayland())
+        connection_ = cWaylandConnection::open(session_.waylandDisplay);
+    if (!connection_) {
+        use(std::make_unique<cWindowStyler>(session_.x11Display), Backend::X11);
+        return;
+    }
+    // Queued: the connection is still reading when it tells, and may be let go here.
+    connect(connection_.get(), &cWaylandConnection::globalsAnnounced, this,
+            &cStylerChoice::chooseByGlobals, Qt::QueuedConnection);
+    connect(
+        connection_.get(), &cWaylandConnection::lost, this,
+        [this] {
+            if (styler_)
+                return;
+            dropConnection();
+            use(std::make_unique<cWindowStyler>(session_.x11Display), Backend::X11);
+        },
+        Qt::QueuedConnection);
+}
+
+void cStylerChoice::chooseByGlobals()
+{
+    reportNotice(QStringLiteral("Window styles apply to X11 programs only on this desktop"));
+    dropConnection();
+    use(std::make_unique<cWindowStyler>(session_.x11Display), Backend::X11);
+}
+
+void cStylerChoice::use(std::unique_ptr<cWindowStyling> styler, Backend backend)
+{
+    styler_ = std::move(styler);
+    backend_ = backend;
+    styler_->setReports([this](pid_t program, std::int16_t windowStyle,
+                               const QString& whyNot) { reportDone(program, windowStyle, whyNot); },
+                        [this](const QString& line) { reportNotice(line); });
+    for (const auto& [program, windowStyle] : std::exchange(waiting_, {}))
+        styler_->apply(program, windowStyle);
+}
+
+void cStylerChoice::dropConnection()
+{
+    if (connection_)
+        connection_.release()->deleteLater();
+}
