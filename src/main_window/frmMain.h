@@ -74,6 +74,12 @@ public:
     // until a save succeeds again.
     void tmrAutosave_Timer();
     static constexpr int kAutosaveMs = 500;
+    // The settings file changed on disk. When its section "pairs" is not what the table was
+    // loaded from or saved as: a table without changes of its own is reloaded; with changes of
+    // its own, the user is asked whether the window's table or the file's pairs stay (while
+    // nobody watches, the window's, and its save keeps the file's as a backup). A file that is
+    // gone or cannot be read changes nothing.
+    void pairFile_Changed();
 
     // Appends "<short date>@<time> <message>" to lstLog and selects it, once the event loop
     // turns. Past kMaxLogLines the oldest line goes. Each line is echoed to standard error at
@@ -174,6 +180,13 @@ private:
     // Follows every change of the pair lists' texts with tmrAutosave.
     void watchPairTable();
     void pairTable_Changed();
+    // Watches the settings file from now on.
+    void watchPairFile();
+    // The fingerprint of section "pairs" as the file holds it now; none when the file is gone
+    // or cannot be read.
+    std::optional<std::size_t> pairsOnDiskNow();
+    // Loads the file's pairs in place of the table, and says so.
+    void reloadPairs();
     // Says at start-up when the file, or its folder, will keep saves out.
     void logUnwritableSettings();
 
@@ -197,6 +210,7 @@ private:
     bool loadingPairs_ = false;
     bool autosaving_ = false;
     bool saveFailureShown_ = false;
+    bool askingAboutFile_ = false;
     profile::SaveOutcome::InPlace inPlaceSaid_ = profile::SaveOutcome::InPlace::No;
     pair_file::OnDisk pairsOnDisk_;
     cPatternIndex* patternIndex_;

@@ -64,6 +64,7 @@ void frmMain::Form_Load()
 {
     Log(QStringLiteral("Kormil started"));
     iniFile_.setPath(seams_.settingsPath);
+    watchPairFile();
     loadPairs();
     logUnwritableSettings();
     loadAllowList();
@@ -109,6 +110,8 @@ int frmMain::loadPairs()
 
 void frmMain::Form_Unload()
 {
+    // What the file got meanwhile and the watch has not brought in yet.
+    pairFile_Changed();
     tableSaved_ = true;
     tmrAutosave->stop();
     savePairs();

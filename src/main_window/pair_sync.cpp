@@ -1,3 +1,4 @@
+#include "cFileWatch.h"
 #include "cMessageBox.h"
 #include "frmMain.h"
 
@@ -73,6 +74,12 @@ void frmMain::tmrAutosave_Timer()
         tmrAutosave->start();
         return;
     }
+    // The file changed too, and the watch has not said so yet: that is the user's to decide.
+    const std::optional<std::size_t> onDisk = pairsOnDiskNow();
+    if (onDisk && *onDisk != pairsOnDisk_.fingerprint) {
+        pairFile_Changed();
+        return;
+    }
     const QScopedValueRollback<bool> autosaving(autosaving_, true);
     if (savePairs())
         saveFailureShown_ = false;
@@ -115,4 +122,87 @@ void frmMain::logUnwritableSettings()
                            "and a crash during such a save can damage it.")
                 .arg(path, errorText(folderError)));
     }
+}
+
+void frmMain::watchPairFile()
+{
+    if (seams_.settingsPath.isEmpty())
+        return;
+    connect(new cFileWatch(seams_.settingsPath, this), &cFileWatch::changed, this,
+            &frmMain::pairFile_Changed);
+}
+
+std::optional<std::size_t> frmMain::pairsOnDiskNow()
+{
+    iniFile_.setSection(pair_file::kSection);
+    profile::Batch look = iniFile_.StartBatch();
+    if (iniFile_.ReadError() != 0 || !QFileInfo::exists(seams_.settingsPath))
+        return std::nullopt;
+    const std::size_t fingerprint = iniFile_.CurrentSectionContent().fingerprint;
+    look.commit();
+    return fingerprint;
+}
+
+void frmMain::pairFile_Changed()
+{
+    if (tableSaved_ || askingAboutFile_ || !iniFile_.Path())
+        return;
+    // A file that is gone or cannot be read is no word to empty the table.
+    const std::optional<std::size_t> onDisk = pairsOnDiskNow();
+    if (!onDisk)
+        return;
+    if (*onDisk == pairsOnDisk_.fingerprint) {
+        // The file or its folder may have become writable: a failed save tries again.
+        if (tableChanged_ && !tmrAutosave->isActive())
+            tmrAutosave->start();
+        return;
+    }
+    if (!tableChanged_) {
+        reloadPairs();
+        return;
+    }
+    // Closing unattended, the save keeps the window's table and the file's pairs as a backup.
+    if (unattended_)
+        return;
+
+    const QString path = seams_.settingsPath;
+    cMessageBox::Answer answer;
+    {
+        const QScopedValueRollback<bool> asking(askingAboutFile_, true);
+        answer = seams_.messageBox->Show(
+            this,
+            QStringLiteral("The speech/command pairs in %1 were changed by another program, "
+                           "while the table in this window has changes that are not saved "
+                           "yet.\n\nKeep the table of this window?\n\nYes: it replaces the pairs "
+                           "in the file, and the file as it is now is kept in %1.bak.\nNo: the "
+                           "file's pairs are loaded, and the changes made in this window are "
+                           "dropped.")
+                .arg(path),
+            QStringLiteral("Kormil"), cMessageBox::Buttons::YesNo);
+    }
+    // A shutdown while the question waited has saved the window's table, with a backup.
+    if (tableSaved_)
+        return;
+    if (answer == cMessageBox::Answer::Yes) {
+        tmrAutosave->stop();
+        if (savePairs())
+            saveFailureShown_ = false;
+    } else {
+        reloadPairs();
+    }
+}
+
+void frmMain::reloadPairs()
+{
+    tmrAutosave->stop();
+    pendingPairRow_.reset(); // a row of the table that goes
+    {
+        const QScopedValueRollback<bool> loading(loadingPairs_, true);
+        for (QListWidget* list : {lstPattern, lstCommand, lstFocus})
+            list->clear();
+    }
+    const int rows = loadPairs();
+    Log(QStringLiteral("Reloaded %1 speech/command pairs from %2")
+            .arg(rows)
+            .arg(seams_.settingsPath));
 }

@@ -33,6 +33,8 @@ private slots:
     void settingsOutOfReach_areReportedAndLeftAsTheyAre();
     void programWithADotInItsName_usesAFileOfItsWholeName();
     void pairAddedInTheWindow_isSavedAtOnce_andSurvivesKill();
+    void pairAddedOnDisk_isMatchedWithoutARestart_data();
+    void pairAddedOnDisk_isMatchedWithoutARestart();
 };
 
 void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
@@ -227,6 +229,43 @@ void tst_EndToEnd::pairAddedInTheWindow_isSavedAtOnce_andSurvivesKill()
     kormil.process.kill(); // no shutdown save
     QVERIFY(kormil.process.waitForFinished());
     QCOMPARE(fileBytes(kormil.settingsPath()), after);
+}
+
+void tst_EndToEnd::pairAddedOnDisk_isMatchedWithoutARestart_data()
+{
+    QTest::addColumn<bool>("unreadableAtStart");
+    QTest::newRow("written by an editor") << false;
+    // Until the user mends the permissions, the table starts empty; nothing may be lost then.
+    QTest::newRow("unreadable at start, then readable") << true;
+}
+
+void tst_EndToEnd::pairAddedOnDisk_isMatchedWithoutARestart()
+{
+    QFETCH(bool, unreadableAtStart);
+    if (!RunningKormil::portIsFree())
+        QSKIP("TCP port 2011, which the program listens on at start, is in use here");
+    RunningKormil kormil;
+    const QByteArray onDisk = "[pairs]\npattern0=first\ncommand0=true\nfocus0=1\n"
+                              "pattern1=added on disk\ncommand1=true added on disk\nfocus1=1\n";
+    if (unreadableAtStart) {
+        kormil.restrict(RunningKormil::Restriction::UnreadableSettings);
+        QVERIFY(kormil.start(onDisk));
+        QVERIFY(QFile::setPermissions(kormil.settingsPath(),
+                                      QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                          QFileDevice::ReadOther | QFileDevice::WriteOther));
+    } else {
+        QVERIFY(kormil.start("[pairs]\npattern0=first\ncommand0=true\nfocus0=1\n"));
+        const QString edited = kormil.path(QStringLiteral("kormil.ini.edited"));
+        putFile(edited, onDisk);
+        QVERIFY(QFile::remove(kormil.settingsPath()));
+        QVERIFY(QFile::rename(edited, kormil.settingsPath()));
+    }
+    QTRY_VERIFY(kormil.log().contains(" Reloaded 2 speech/command pairs from " +
+                                      kormil.settingsPath().toLocal8Bit() + "\n"));
+    QVERIFY(kormil.sendAlone("added on disk"));
+    QTRY_VERIFY(kormil.log().contains(" Executing: true added on disk\n"));
+    QVERIFY(kormil.stop());
+    QCOMPARE(fileBytes(kormil.settingsPath()), onDisk);
 }
 
 QTEST_GUILESS_MAIN(tst_EndToEnd)

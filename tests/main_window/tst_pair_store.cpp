@@ -342,9 +342,11 @@ void tst_PairStore::save_keepsABackupOfWhatTheTableLacks_data()
         << "[pairs]\npattern0=a\ncommand0=" + QByteArray(300, 'c') + "\nfocus0=1\n"
         << QByteArray() << "[pairs]\npattern0=a\ncommand0=" + QByteArray(254, 'c') + "\nfocus0=1\n"
         << "\"command0=" + QString(51, u'c') + u'…';
+    // The table had no changes of its own: the file's are taken in first.
     QTest::newRow("a pair added on disk while Kormil runs")
         << row0 << row0 + "pattern1=new\ncommand1=n\nfocus1=1\n"
-        << row0 << "changed on disk after the pairs were loaded";
+        << row0 + "pattern1=new\ncommand1=n\nfocus1=1\n"
+        << QString();
 }
 
 void tst_PairStore::save_keepsABackupOfWhatTheTableLacks()

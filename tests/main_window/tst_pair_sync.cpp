@@ -20,6 +20,14 @@ QStringList logLinesWith(const frmMain& window, const QString& text)
     return TestWindow::rows(window.lstLog).filter(text);
 }
 
+// As editors save: a new file beside the old, renamed over it.
+void replaceFile(const QString& path, const QByteArray& bytes)
+{
+    putFile(path + QStringLiteral(".new"), bytes);
+    QVERIFY(QFile::remove(path));
+    QVERIFY(QFile::rename(path + QStringLiteral(".new"), path));
+}
+
 } // namespace
 
 // The table and its settings file follow each other while the program runs.
@@ -32,6 +40,10 @@ private slots:
     void changeInTheWindow_reachesTheFile();
     void burstOfChanges_isOneSave();
     void failedAutosave_isToldOnceAndLoggedEachTime();
+    void fileChangedOnDisk_isTakenInWhenTheTableHasNoChanges_data();
+    void fileChangedOnDisk_isTakenInWhenTheTableHasNoChanges();
+    void bothChanged_theUserChoosesWhichStays_data();
+    void bothChanged_theUserChoosesWhichStays();
 
 private:
     QString path() const { return dir_->filePath(QStringLiteral("kormil.ini")); }
@@ -112,6 +124,9 @@ void tst_PairSync::burstOfChanges_isOneSave()
                             "focus1=1\npattern2=d\ncommand2=z\nfocus2=1\npattern3=e\ncommand3=z\n"
                             "focus3=1\n"));
     QVERIFY(!test.window.tmrAutosave->isActive());
+    // The program's own save is no change on disk.
+    test.window.pairFile_Changed();
+    QVERIFY(logLinesWith(test.window, QStringLiteral("Reloaded")).isEmpty());
 }
 
 void tst_PairSync::failedAutosave_isToldOnceAndLoggedEachTime()
@@ -148,6 +163,94 @@ void tst_PairSync::failedAutosave_isToldOnceAndLoggedEachTime()
     QVERIFY(QFile::setPermissions(path(), readOnly));
     change("f");
     QCOMPARE(test.messages->shown.size(), 2);
+}
+
+void tst_PairSync::fileChangedOnDisk_isTakenInWhenTheTableHasNoChanges_data()
+{
+    QTest::addColumn<QByteArray>("changed"); // the file afterwards
+    QTest::addColumn<bool>("byRename");
+    QTest::addColumn<QStringList>("patterns"); // the table afterwards
+    QTest::addColumn<int>("reloaded");         // rows reloaded; -1: none
+    QTest::newRow("pair added in place") << kTwoPairs + "pattern2=c\ncommand2=z\nfocus2=1\n"
+                                         << false << QStringList{"a", "b", "c"} << 3;
+    QTest::newRow("pair removed by a rename")
+        << QByteArray("[pairs]\npattern0=b\ncommand0=y\nfocus0=1\n") << true << QStringList{"b"}
+        << 1;
+    QTest::newRow("another section edited") << kTwoPairs + "[window]\nLeft=1\n"
+                                            << true << QStringList{"a", "b"} << -1;
+    QTest::newRow("touched") << kTwoPairs << false << QStringList{"a", "b"} << -1;
+}
+
+void tst_PairSync::fileChangedOnDisk_isTakenInWhenTheTableHasNoChanges()
+{
+    QFETCH(QByteArray, changed);
+    QFETCH(bool, byRename);
+    QFETCH(QStringList, patterns);
+    QFETCH(int, reloaded);
+    putFile(path(), kTwoPairs);
+    TestWindow test(path());
+    test.window.Form_Load();
+    setSelectedRow(test.window.lstPattern, 1);
+    if (byRename)
+        replaceFile(path(), changed);
+    else
+        putFile(path(), changed);
+    const QString reloadLine =
+        QStringLiteral("Reloaded %1 speech/command pairs from %2").arg(reloaded).arg(path());
+    if (reloaded >= 0)
+        QTRY_COMPARE(logLinesWith(test.window, reloadLine).size(), 1);
+    else
+        test.window.pairFile_Changed(); // as the watch does; nothing to wait for
+    QCOMPARE(TestWindow::rows(test.window.lstPattern), patterns);
+    QCOMPARE(TestWindow::rows(test.window.lstCommand).size(), patterns.size());
+    QCOMPARE(logLinesWith(test.window, QStringLiteral("Reloaded")).size(), reloaded >= 0 ? 1 : 0);
+    QCOMPARE(selectedRow(test.window.lstPattern), reloaded >= 0 ? -1 : 1);
+    QCOMPARE(fileBytes(path()), changed);
+    QVERIFY(!test.window.tmrAutosave->isActive());
+}
+
+void tst_PairSync::bothChanged_theUserChoosesWhichStays_data()
+{
+    QTest::addColumn<QString>("how"); // the answer, or "unattended" for a signalled shutdown
+    QTest::addColumn<QStringList>("patterns");
+    QTest::addColumn<bool>("windowWins");
+    QTest::newRow("keep the window's") << "yes" << QStringList{"a", "b", "mine"} << true;
+    QTest::newRow("load the file's") << "no" << QStringList{"a", "b", "theirs"} << false;
+    QTest::newRow("unattended") << "unattended" << QStringList{"a", "b", "mine"} << true;
+}
+
+void tst_PairSync::bothChanged_theUserChoosesWhichStays()
+{
+    QFETCH(QString, how);
+    QFETCH(QStringList, patterns);
+    QFETCH(bool, windowWins);
+    putFile(path(), kTwoPairs);
+    TestWindow test(path());
+    test.messages->answer =
+        how == QLatin1String("no") ? FakeMessageBox::Answer::No : FakeMessageBox::Answer::Yes;
+    test.window.Form_Load();
+    test.addPair(QStringLiteral("mine"), QStringLiteral("m"), QStringLiteral("1"));
+    const QByteArray theirs = kTwoPairs + "pattern2=theirs\ncommand2=t\nfocus2=1\n";
+    replaceFile(path(), theirs);
+    if (how == QLatin1String("unattended")) {
+        test.window.closeUnattended();
+        QVERIFY(test.messages->shown.isEmpty());
+    } else {
+        QTRY_COMPARE(test.messages->shown.size(), 1);
+        QCOMPARE(test.messages->shown[0].title, QStringLiteral("Kormil"));
+        QCOMPARE(test.messages->shown[0].buttons, cMessageBox::Buttons::YesNo);
+        QVERIFY(test.messages->shown[0].text.contains(path()));
+    }
+    QCOMPARE(TestWindow::rows(test.window.lstPattern), patterns);
+    const QString backup = path() + QStringLiteral(".bak");
+    if (!windowWins) {
+        QCOMPARE(fileBytes(path()), theirs);
+        QVERIFY(!QFile::exists(backup));
+        return;
+    }
+    QCOMPARE(fileBytes(path()), kTwoPairs + "pattern2=mine\ncommand2=m\nfocus2=1\n");
+    QCOMPARE(fileBytes(backup), theirs);
+    QCOMPARE(logLinesWith(test.window, QStringLiteral("kept in ") + backup).size(), 1);
 }
 
 QTEST_MAIN(tst_PairSync)
