@@ -1,5 +1,6 @@
 #include "cStylerChoice.h"
 
+#include "cSwayStyler.h"
 #include "cWaylandConnection.h"
 #include "cWindowStyler.h"
 
@@ -29,6 +30,11 @@ void cStylerChoice::apply(pid_t program, std::int16_t windowStyle)
 
 void cStylerChoice::choose()
 {
+    if (session_.isWayland() && !session_.swaySocket.isEmpty()) {
+        use(std::make_unique<cSwayStyler>(QString::fromLocal8Bit(session_.swaySocket)),
+            Backend::Sway);
+        return;
+    }
     if (session_.isWayland())
         connection_ = cWaylandConnection::open(session_.waylandDisplay);
     if (!connection_) {

@@ -22,7 +22,8 @@ struct DesktopSession {
 };
 
 // The window styler for the desktop at hand, chosen when a style is first applied: on an X11
-// session the X11 one (cWindowStyler). On a Wayland session it connects to the compositor and
+// session the X11 one (cWindowStyler), on sway its IPC (cSwayStyler), which finds native and X11
+// windows alike. On another Wayland session it connects to the compositor and
 // takes what the compositor offers; where it offers nothing to style windows with (GNOME,
 // Weston) it says so once and keeps the X11 one, which still styles the X11 programs that
 // run on the compositor's X server. Without a Wayland session it never connects to a
@@ -31,7 +32,7 @@ class cStylerChoice : public QObject, public cWindowStyling {
     Q_OBJECT
 
 public:
-    enum class Backend { Undecided, X11 };
+    enum class Backend { Undecided, X11, Sway };
 
     explicit cStylerChoice(DesktopSession session, QObject* parent = nullptr);
     ~cStylerChoice() override;

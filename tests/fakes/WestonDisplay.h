@@ -1,6 +1,7 @@
 #pragma once
 
 #include "EndProcess.h"
+#include "UnixSocket.h"
 
 #include <QFile>
 #include <QProcess>
@@ -8,9 +9,6 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
-#include <sys/socket.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 // A Wayland compositor of the test's own (Weston, headless) in a runtime directory of its own,
 // with XWayland, so that X programs run as they do on a Wayland desktop, or without.
@@ -38,7 +36,7 @@ public:
         if (!withX) {
             return QTest::qWaitFor(
                        [&] {
-                           return accepts(runtime_.filePath(socket)) ||
+                           return acceptsConnections(runtime_.filePath(socket)) ||
                                   compositor_.state() == QProcess::NotRunning;
                        },
                        15000) &&
@@ -64,18 +62,6 @@ public:
     ~WestonDisplay() { endProcess(compositor_); }
 
 private:
-    static bool accepts(const QString& path)
-    {
-        const int probe = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
-        const bool accepted =
-            ::connect(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-        ::close(probe);
-        return accepted;
-    }
-
     QTemporaryDir runtime_;
     QProcess compositor_;
     QByteArray output_;
