@@ -41,7 +41,7 @@ void cStylerChoice::choose()
         use(std::make_unique<cWindowStyler>(session_.x11Display), Backend::X11);
         return;
     }
-    // Queued: the connection is still reading when it tells, and may be let go here.
+    // Queued: the connection is still reading when it tells, and may be let go then.
     connect(connection_.get(), &cWaylandConnection::globalsAnnounced, this,
             &cStylerChoice::chooseByGlobals, Qt::QueuedConnection);
     connect(
@@ -75,6 +75,5 @@ void cStylerChoice::use(std::unique_ptr<cWindowStyling> styler, Backend backend)
 
 void cStylerChoice::dropConnection()
 {
-    if (connection_)
-        connection_.release()->deleteLater();
+    connection_.reset();
 }
