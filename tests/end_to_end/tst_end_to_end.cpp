@@ -35,6 +35,7 @@ private slots:
     void pairAddedInTheWindow_isSavedAtOnce_andSurvivesKill();
     void pairAddedOnDisk_isMatchedWithoutARestart_data();
     void pairAddedOnDisk_isMatchedWithoutARestart();
+    void secondCopyOnTheSameFile_saysSoAndLeavesTheFileAlone();
 };
 
 void tst_EndToEnd::voiceString_runsThePairedCommand_andClosingSavesTheTable()
@@ -266,6 +267,38 @@ void tst_EndToEnd::pairAddedOnDisk_isMatchedWithoutARestart()
     QTRY_VERIFY(kormil.log().contains(" Executing: true added on disk\n"));
     QVERIFY(kormil.stop());
     QCOMPARE(fileBytes(kormil.settingsPath()), onDisk);
+}
+
+void tst_EndToEnd::secondCopyOnTheSameFile_saysSoAndLeavesTheFileAlone()
+{
+    if (!RunningKormil::portIsFree())
+        QSKIP("TCP port 2011, which the program listens on at start, is in use here");
+    RunningKormil kormil;
+    // Numbered with a gap: any save by either copy would close it.
+    const QByteArray settings = "[pairs]\npattern3=mine\ncommand3=true\nfocus3=1\n";
+    QVERIFY(kormil.start(settings));
+
+    QProcess second;
+    second.setProcessEnvironment(kormil.process.processEnvironment());
+    second.setStandardErrorFile(kormil.path(QStringLiteral("second.log")));
+    second.start(kormil.path(QStringLiteral("kormil")), {});
+    QVERIFY(second.waitForStarted());
+    QTRY_VERIFY(fileBytes(kormil.path(QStringLiteral("second.log")))
+                    .contains("Kormil is already running with the settings file " +
+                              kormil.settingsPath().toLocal8Bit()));
+    // Its box waits; a signal ends it all the same.
+    QTRY_VERIFY(
+        fileBytes(QStringLiteral("/proc/%1/wchan").arg(second.processId())).contains("poll"));
+    second.terminate();
+    QVERIFY(second.waitForFinished());
+    QCOMPARE(second.exitCode(), 1);
+    QCOMPARE(fileBytes(kormil.settingsPath()), settings);
+
+    QCOMPARE(kormil.process.state(), QProcess::Running);
+    QVERIFY(kormil.sendAlone("mine"));
+    QVERIFY(kormil.stop());
+    QCOMPARE(fileBytes(kormil.settingsPath()),
+             QByteArray("[pairs]\npattern0=mine\ncommand0=true\nfocus0=1\n"));
 }
 
 QTEST_GUILESS_MAIN(tst_EndToEnd)
