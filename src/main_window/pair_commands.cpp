@@ -3,6 +3,7 @@
 #include "frmMain.h"
 #include "list_selection.h"
 #include "pair_editor/frmAddEdit.h"
+#include "table_limit.h"
 
 #include <QListWidget>
 
@@ -69,6 +70,12 @@ void frmMain::cmdEdit_Click()
 
 void frmMain::cmdNew_Click()
 {
+    // Better said before the user types a pair than after.
+    if (lstPattern->count() >= kMaxPairs) {
+        seams_.messageBox->Show(this, tableFullText(), QStringLiteral("Kormil - Add Pair"),
+                                cMessageBox::Buttons::Ok);
+        return;
+    }
     bolEdit = false;
     showPairEditor();
 }

@@ -5,6 +5,7 @@
 #include "main_window/frmMain.h"
 #include "main_window/kormil_icon.h"
 #include "main_window/list_selection.h"
+#include "main_window/table_limit.h"
 #include "main_window/twips.h"
 
 #include <QButtonGroup>
@@ -202,6 +203,11 @@ void frmAddEdit::cmdSave_Click()
     const QString command = txtShell->text();
     const QString focus = QString::number(intFocus);
     if (!main_.bolEdit) {
+        // The table may have grown while the dialog was open.
+        if (main_.lstPattern->count() >= kMaxPairs) {
+            warn(tableFullText());
+            return;
+        }
         main_.lstPattern->addItem(pattern);
         main_.lstCommand->addItem(command);
         main_.lstFocus->addItem(focus);

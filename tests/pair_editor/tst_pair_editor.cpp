@@ -98,6 +98,8 @@ private slots:
     void keys_saveAndCancel_data();
     void keys_saveAndCancel();
     void add_scrollsTheNewRowIntoView();
+    void add_toAFullTable_isRefused_data();
+    void add_toAFullTable_isRefused();
 };
 
 void tst_PairEditor::addMode_startsEmptyWithNormalFocus()
@@ -497,6 +499,47 @@ void tst_PairEditor::add_scrollsTheNewRowIntoView()
         QVERIFY2(list->viewport()->rect().contains(lastRow), qPrintable(list->objectName()));
     }
     QCOMPARE(selectedRow(test.window.lstPattern), 0);
+}
+
+void tst_PairEditor::add_toAFullTable_isRefused_data()
+{
+    QTest::addColumn<bool>("fullBeforeNew");
+    QTest::newRow("New on a full table") << true;
+    // The dialog is not modal: the table may fill up while it is open.
+    QTest::newRow("Add after the table filled up") << false;
+}
+
+void tst_PairEditor::add_toAFullTable_isRefused()
+{
+    QFETCH(bool, fullBeforeNew);
+    Editing test;
+    const auto fillTo = [&test](int rows) {
+        QStringList texts;
+        for (int i = test.window.lstPattern->count(); i < rows; ++i)
+            texts << QStringLiteral("p%1").arg(i);
+        for (QListWidget* list :
+             {test.window.lstPattern, test.window.lstCommand, test.window.lstFocus})
+            list->addItems(texts);
+    };
+    fillTo(fullBeforeNew ? 32767 : 32766);
+    frmAddEdit* editor = nullptr;
+    if (fullBeforeNew) {
+        QTest::mouseClick(test.window.cmdNew, Qt::LeftButton);
+        QVERIFY(!test.window.pairEditor());
+    } else {
+        editor = test.open(test.window.cmdNew);
+        QVERIFY(editor);
+        QTest::keyClicks(editor->txtString, QStringLiteral("one too many"));
+        QTest::keyClicks(editor->txtShell, QStringLiteral("true"));
+        fillTo(32767);
+        QTest::mouseClick(editor->cmdSave, Qt::LeftButton);
+        QVERIFY(editor->isVisible());
+    }
+    QCOMPARE(test.window.lstPattern->count(), 32767);
+    QCOMPARE(test.window.lstFocus->count(), 32767);
+    QCOMPARE(test.messages->shown.size(), 1);
+    QCOMPARE(test.messages->shown[0].title, QStringLiteral("Kormil - Add Pair"));
+    QVERIFY(test.messages->shown[0].text.contains(QStringLiteral("32767 pairs")));
 }
 
 QTEST_MAIN(tst_PairEditor)
