@@ -173,6 +173,9 @@ void tst_EndToEnd::settingsOutOfReach_areReportedAndLeftAsTheyAre()
     QCOMPARE(kormil.log().contains(readFailure + loadLine), !loadLine.isEmpty());
     const QByteArray path = kormil.settingsPath().toLocal8Bit();
     QCOMPARE(kormil.log().contains("cannot be written"), !startLine.isEmpty());
+    if (restriction == RunningKormil::Restriction::ReadOnlyFolder)
+        QVERIFY(kormil.log().contains(" The lock file " + path +
+                                      ".lock cannot be made (its folder is not writable)"));
     QVERIFY(kormil.log().contains(QByteArray(startLine).replace("%1", path)));
 
     QVERIFY(kormil.sendAlone("keep me"));
