@@ -1,11 +1,8 @@
 #include "TestFiles.h"
 #include "TestWindow.h"
 #include "main_window/list_selection.h"
-#include "pair_editor/frmAddEdit.h"
 
-#include <QLineEdit>
 #include <QListWidget>
-#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -36,9 +33,8 @@ class tst_PairSync : public QObject {
 
 private slots:
     void init();
-    void changeInTheWindow_reachesTheFile_data();
-    void changeInTheWindow_reachesTheFile();
-    void burstOfChanges_isOneSave();
+    void changesInTheWindow_areSavedInOneGo_data();
+    void changesInTheWindow_areSavedInOneGo();
     void failedAutosave_isToldOnceAndLoggedEachTime();
     void fileChangedOnDisk_isTakenInWhenTheTableHasNoChanges_data();
     void fileChangedOnDisk_isTakenInWhenTheTableHasNoChanges();
@@ -47,9 +43,6 @@ private slots:
 
 private:
     QString path() const { return dir_->filePath(QStringLiteral("kormil.ini")); }
-    // Opens the pair editor from the button and saves what it is given.
-    static void saveInEditor(TestWindow& test, QPushButton* opener, const QString& pattern,
-                             const QString& command);
     std::unique_ptr<QTemporaryDir> dir_;
 };
 
@@ -58,71 +51,45 @@ void tst_PairSync::init()
     dir_ = std::make_unique<QTemporaryDir>();
 }
 
-void tst_PairSync::saveInEditor(TestWindow& test, QPushButton* opener, const QString& pattern,
-                                const QString& command)
+void tst_PairSync::changesInTheWindow_areSavedInOneGo_data()
 {
-    test.window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&test.window));
-    QTest::mouseClick(opener, Qt::LeftButton);
-    frmAddEdit* editor = test.window.pairEditor();
-    QVERIFY(editor && QTest::qWaitForWindowActive(editor));
-    editor->txtString->setText(pattern);
-    editor->txtShell->setText(command);
-    QTest::mouseClick(editor->cmdSave, Qt::LeftButton);
-    QVERIFY(!editor->isVisible());
-}
-
-void tst_PairSync::changeInTheWindow_reachesTheFile_data()
-{
-    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("changes");
     QTest::addColumn<QByteArray>("saved");
-    QTest::newRow("add") << "add" << kTwoPairs + "pattern2=c\ncommand2=z\nfocus2=1\n";
-    QTest::newRow("edit") << "edit"
-                          << QByteArray("[pairs]\npattern0=a\ncommand0=x\nfocus0=1\n"
-                                        "pattern1=c\ncommand1=z\nfocus1=1\n");
-    QTest::newRow("delete") << "delete"
+    QTest::newRow("add") << QStringList{"add c"}
+                         << kTwoPairs + "pattern2=c\ncommand2=z\nfocus2=1\n";
+    QTest::newRow("edit") << QStringList{"edit"}
+                          << QByteArray(kTwoPairs).replace("command1=y", "command1=y2");
+    QTest::newRow("delete") << QStringList{"delete"}
                             << QByteArray("[pairs]\npattern0=b\ncommand0=y\nfocus0=1\n");
+    QTest::newRow("a burst") << QStringList{"add c", "add d", "edit", "delete"}
+                             << QByteArray("[pairs]\npattern0=b\ncommand0=y2\nfocus0=1\n"
+                                           "pattern1=c\ncommand1=z\nfocus1=1\n"
+                                           "pattern2=d\ncommand2=z\nfocus2=1\n");
 }
 
-void tst_PairSync::changeInTheWindow_reachesTheFile()
+void tst_PairSync::changesInTheWindow_areSavedInOneGo()
 {
-    QFETCH(QString, change);
+    QFETCH(QStringList, changes);
     QFETCH(QByteArray, saved);
     putFile(path(), kTwoPairs);
     TestWindow test(path());
     test.window.Form_Load();
-    test.window.show();
-    if (change == QLatin1String("add")) {
-        saveInEditor(test, test.window.cmdNew, QStringLiteral("c"), QStringLiteral("z"));
-    } else if (change == QLatin1String("edit")) {
-        setSelectedRow(test.window.lstPattern, 1);
-        saveInEditor(test, test.window.cmdEdit, QStringLiteral("c"), QStringLiteral("z"));
-    } else {
-        setSelectedRow(test.window.lstPattern, 0);
-        test.window.cmdDel_Click();
+    // As the pair editor and Delete Selection change the lists.
+    for (const QString& change : changes) {
+        if (change.startsWith(QLatin1String("add ")))
+            test.addPair(change.mid(4), QStringLiteral("z"), QStringLiteral("1"));
+        else if (change == QLatin1String("edit"))
+            test.window.lstCommand->item(1)->setText(QStringLiteral("y2"));
+        else
+            for (QListWidget* list :
+                 {test.window.lstPattern, test.window.lstCommand, test.window.lstFocus})
+                delete list->takeItem(0);
     }
-    QTRY_COMPARE(fileBytes(path()), saved);
-    QVERIFY(test.messages->shown.size() <= 1); // the question of Delete, no failure
-}
-
-void tst_PairSync::burstOfChanges_isOneSave()
-{
-    putFile(path(), kTwoPairs);
-    TestWindow test(path());
-    test.window.Form_Load();
-    for (const char* pattern : {"c", "d", "e"})
-        test.addPair(QString::fromLatin1(pattern), QStringLiteral("z"), QStringLiteral("1"));
-    delete test.window.lstPattern->takeItem(0);
-    delete test.window.lstCommand->takeItem(0);
-    delete test.window.lstFocus->takeItem(0);
     // Nothing is written at each change; one tick, at most a second later, writes them all.
     QCOMPARE(fileBytes(path()), kTwoPairs);
     QVERIFY(test.window.tmrAutosave->isActive());
     QVERIFY(test.window.tmrAutosave->interval() <= 1000);
-    QTRY_COMPARE(fileBytes(path()),
-                 QByteArray("[pairs]\npattern0=b\ncommand0=y\nfocus0=1\npattern1=c\ncommand1=z\n"
-                            "focus1=1\npattern2=d\ncommand2=z\nfocus2=1\npattern3=e\ncommand3=z\n"
-                            "focus3=1\n"));
+    QTRY_COMPARE(fileBytes(path()), saved);
     QVERIFY(!test.window.tmrAutosave->isActive());
     // The program's own save is no change on disk.
     test.window.pairFile_Changed();
