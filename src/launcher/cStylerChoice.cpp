@@ -1,6 +1,7 @@
 #include "cStylerChoice.h"
 
 #include "cSwayStyler.h"
+#include "cToplevelStyler.h"
 #include "cWaylandConnection.h"
 #include "cWindowStyler.h"
 
@@ -57,6 +58,10 @@ void cStylerChoice::choose()
 
 void cStylerChoice::chooseByGlobals()
 {
+    if (connection_->global("zwlr_foreign_toplevel_manager_v1")) {
+        use(std::make_unique<cToplevelStyler>(std::move(connection_)), Backend::Toplevels);
+        return;
+    }
     reportNotice(QStringLiteral("Window styles apply to X11 programs only on this desktop"));
     dropConnection();
     use(std::make_unique<cWindowStyler>(session_.x11Display), Backend::X11);

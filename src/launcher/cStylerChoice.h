@@ -22,17 +22,17 @@ struct DesktopSession {
 };
 
 // The window styler for the desktop at hand, chosen when a style is first applied: on an X11
-// session the X11 one (cWindowStyler), on sway its IPC (cSwayStyler), which finds native and X11
-// windows alike. On another Wayland session it connects to the compositor and
-// takes what the compositor offers; where it offers nothing to style windows with (GNOME,
-// Weston) it says so once and keeps the X11 one, which still styles the X11 programs that
-// run on the compositor's X server. Without a Wayland session it never connects to a
-// compositor: the default socket may be somebody else's.
+// session the X11 one (cWindowStyler); on sway its IPC (cSwayStyler); on another Wayland
+// session, once the compositor has told what it offers, the wlroots toplevel protocol
+// (cToplevelStyler) where it offers that. Both of these style native and X11 windows alike.
+// Where the compositor offers neither (GNOME, Weston) it says so once and keeps the X11 one,
+// which still styles the X11 programs that run on the compositor's X server. Without a Wayland
+// session it never connects to a compositor: the default socket may be somebody else's.
 class cStylerChoice : public QObject, public cWindowStyling {
     Q_OBJECT
 
 public:
-    enum class Backend { Undecided, X11, Sway };
+    enum class Backend { Undecided, X11, Sway, Toplevels };
 
     explicit cStylerChoice(DesktopSession session, QObject* parent = nullptr);
     ~cStylerChoice() override;

@@ -7,7 +7,6 @@
 #include <QLocalSocket>
 #include <QTimer>
 #include <QtEndian>
-#include <csignal>
 #include <cstring>
 
 namespace {
@@ -287,11 +286,7 @@ void cSwayStyler::expire(pid_t program)
     const auto watch = watches_.constFind(program);
     if (watch == watches_.cend() || watch->window != 0)
         return;
-    // A program that ended, or left its work to another, had no window to style.
-    const bool running = ::kill(program, 0) == 0;
-    finish(program,
-           running ? QStringLiteral("no window appeared within %1 seconds").arg(kWatchMs / 1000)
-                   : QString());
+    finish(program, whyNoWindow(program, kWatchMs));
 }
 
 void cSwayStyler::finish(pid_t program, const QString& whyNot)

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <csignal>
 
 pid_t sessionOf(pid_t process)
 {
@@ -17,4 +18,11 @@ pid_t sessionOf(pid_t process)
 QString programNameOf(pid_t process)
 {
     return QFileInfo(QFile::symLinkTarget(QStringLiteral("/proc/%1/exe").arg(process))).fileName();
+}
+
+QString whyNoWindow(pid_t program, int watchedMs)
+{
+    if (::kill(program, 0) != 0)
+        return {};
+    return QStringLiteral("no window appeared within %1 seconds").arg(watchedMs / 1000);
 }

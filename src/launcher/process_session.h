@@ -10,3 +10,7 @@ pid_t sessionOf(pid_t process);
 
 // The file name of the program a process runs; empty when it is gone.
 QString programNameOf(pid_t process);
+
+// Why a program's window style did not take when no window of it came while it was watched;
+// empty when the program has ended, or left its work to another: it had no window to style.
+QString whyNoWindow(pid_t program, int watchedMs);

@@ -48,6 +48,8 @@ private slots:
     void swayIpc_styleIsReadBack_data();
     void swayIpc_styleIsReadBack();
     void swayIpc_noWindow_isReported();
+    void toplevels_styleIsReadBack_data();
+    void toplevels_styleIsReadBack();
 
 private:
     // The whyNot of the program's style once it is done.
@@ -59,6 +61,9 @@ private:
     QStringList lines_;
     WatchedStyler* ipcStyler_ = nullptr;
     std::unique_ptr<cShell> ipc_;
+    // The same sway through the wlroots toplevel protocol, as if SWAYSOCK were not set.
+    WatchedStyler* toplevelStyler_ = nullptr;
+    std::unique_ptr<cShell> toplevels_;
 };
 
 void tst_WaylandStyles::initTestCase()
@@ -78,6 +83,13 @@ void tst_WaylandStyles::initTestCase()
     ipcStyler_ = styler.get();
     ipc_ = std::make_unique<cShell>(std::move(styler));
     ipc_->setStyleReport([this](const QString& line) { lines_ << line; });
+    styler = std::make_unique<WatchedStyler>(
+        DesktopSession{QByteArray(), sway_.waylandDisplay().toLocal8Bit(),
+                       QByteArrayLiteral("wayland"), QByteArray()},
+        done_);
+    toplevelStyler_ = styler.get();
+    toplevels_ = std::make_unique<cShell>(std::move(styler));
+    toplevels_->setStyleReport([this](const QString& line) { lines_ << line; });
 }
 
 QString tst_WaylandStyles::doneWith(pid_t program)
@@ -154,6 +166,54 @@ void tst_WaylandStyles::swayIpc_noWindow_isReported()
     QCOMPARE(lines_, QStringList{QStringLiteral("Window style 1 was not applied: no window "
                                                 "appeared within 5 seconds (command: sleep 30)")});
     ::kill(pid_t(pid), SIGTERM);
+}
+
+void tst_WaylandStyles::toplevels_styleIsReadBack_data()
+{
+    QTest::addColumn<int>("style");
+    QTest::addColumn<QString>("whyNot");
+    QTest::newRow("1 normal, focused") << 1 << QString();
+    QTest::newRow("4 normal, focus kept") << 4 << QString();
+    // sway ignores maximise requests through this protocol; the readback says so.
+    QTest::newRow("3 maximised: ignored") << 3 << QStringLiteral("the desktop ignored it");
+}
+
+void tst_WaylandStyles::toplevels_styleIsReadBack()
+{
+    QFETCH(int, style);
+    QFETCH(QString, whyNot);
+    const QString client = QStringLiteral(X_CLIENT_EXECUTABLE);
+    lines_.clear();
+
+    const auto anchor = toplevels_->Shell(client + QStringLiteral(" anchor"), 1);
+    QTRY_VERIFY_WITH_TIMEOUT(sway_.windows().value(anchor).focused, 10000);
+    QCOMPARE(doneWith(pid_t(anchor)), QString());
+    const QString command = client + QStringLiteral(" styled");
+    const auto pid = toplevels_->Shell(command, std::int16_t(style));
+    QCOMPARE(doneWith(pid_t(pid)), whyNot);
+    QCOMPARE(toplevelStyler_->backend(), cStylerChoice::Backend::Toplevels);
+
+    const QHash<qint64, SwayDisplay::Window> windows = sway_.windows();
+    QVERIFY(windows.contains(pid));
+    switch (style) {
+    case 1:
+        QVERIFY(windows.value(pid).focused);
+        break;
+    case 4:
+        QVERIFY(windows.value(pid).visible && !windows.value(pid).focused);
+        QVERIFY(windows.value(anchor).focused);
+        break;
+    case 3:
+        QVERIFY(!windows.value(pid).fullscreen);
+        break;
+    }
+    QCOMPARE(lines_, whyNot.isEmpty()
+                         ? QStringList()
+                         : QStringList{QStringLiteral("Window style 3 was not applied: the desktop "
+                                                      "ignored it (command: %1)")
+                                           .arg(command)});
+    end(pid);
+    end(anchor);
 }
 
 QTEST_GUILESS_MAIN(tst_WaylandStyles)

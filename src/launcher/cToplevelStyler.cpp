@@ -1,0 +1,284 @@
+#include "cToplevelStyler.h"
+
+#include "cWaylandConnection.h"
+#include "process_session.h"
+#include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <wayland-client.h>
+
+namespace {
+
+constexpr std::uint32_t kProtocolVersion = 3;
+// A new window of another name than the program's is taken only if no better one comes so soon.
+constexpr int kBetterNameMs = 300;
+// Some compositors activate a new window a moment after announcing it; for 4 and 6 that is
+// undone for as long.
+constexpr int kHandBackMs = 500;
+// Requests are answered through the window's client; the state is read back after this.
+constexpr int kSettleMs = 1000;
+
+} // namespace
+
+const zwlr_foreign_toplevel_manager_v1_listener cToplevelStyler::managerListener_ = {
+    [](void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* handle) {
+        auto* styler = static_cast<cToplevelStyler*>(data);
+        // Told before the styler was ready: there before any start.
+        auto* toplevel = new Toplevel{handle, styler, {}, false, false, false, !styler->ready_};
+        styler->toplevels_.append(toplevel);
+        zwlr_foreign_toplevel_handle_v1_add_listener(handle, &handleListener_, toplevel);
+    },
+    [](void* data, zwlr_foreign_toplevel_manager_v1* manager) {
+        zwlr_foreign_toplevel_manager_v1_destroy(manager);
+        static_cast<cToplevelStyler*>(data)->manager_ = nullptr;
+    },
+};
+
+const zwlr_foreign_toplevel_handle_v1_listener cToplevelStyler::handleListener_ = {
+    [](void*, zwlr_foreign_toplevel_handle_v1*, const char*) {},
+    [](void* data, zwlr_foreign_toplevel_handle_v1*, const char* appId) {
+        static_cast<Toplevel*>(data)->appId = QString::fromUtf8(appId);
+    },
+    [](void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {},
+    [](void*, zwlr_foreign_toplevel_handle_v1*, wl_output*) {},
+    [](void* data, zwlr_foreign_toplevel_handle_v1*, wl_array* states) {
+        auto* toplevel = static_cast<Toplevel*>(data);
+        toplevel->maximized = toplevel->minimized = toplevel->activated = false;
+        const auto* state = static_cast<const std::uint32_t*>(states->data);
+        for (std::size_t i = 0; i < states->size / sizeof *state; ++i) {
+            toplevel->maximized |= state[i] == ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_MAXIMIZED;
+            toplevel->minimized |= state[i] == ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_MINIMIZED;
+            toplevel->activated |= state[i] == ZWLR_FOREIGN_TOPLEVEL_HANDLE_V1_STATE_ACTIVATED;
+        }
+    },
+    [](void* data, zwlr_foreign_toplevel_handle_v1*) {
+        auto* toplevel = static_cast<Toplevel*>(data);
+        toplevel->styler->seeDone(toplevel);
+    },
+    [](void* data, zwlr_foreign_toplevel_handle_v1*) {
+        auto* toplevel = static_cast<Toplevel*>(data);
+        toplevel->styler->forget(toplevel);
+    },
+    [](void*, zwlr_foreign_toplevel_handle_v1*, zwlr_foreign_toplevel_handle_v1*) {},
+};
+
+const wl_callback_listener cToplevelStyler::syncListener_ = {
+    [](void* data, wl_callback* callback, std::uint32_t) {
+        wl_callback_destroy(callback);
+        auto* styler = static_cast<cToplevelStyler*>(data);
+        styler->ready_ = true;
+        // Started from the event loop: the connection is still reading here.
+        QTimer::singleShot(0, styler, [styler] {
+            for (const auto& [program, windowStyle] : std::exchange(styler->waiting_, {}))
+                styler->startWatching(program, windowStyle);
+        });
+    },
+};
+
+cToplevelStyler::cToplevelStyler(std::unique_ptr<cWaylandConnection> connection, QObject* parent)
+    : QObject(parent), connection_(std::move(connection))
+{
+    wl_registry* registry = connection_->registry();
+    const cWaylandConnection::Global* manager =
+        connection_->global(zwlr_foreign_toplevel_manager_v1_interface.name);
+    manager_ = static_cast<zwlr_foreign_toplevel_manager_v1*>(
+        wl_registry_bind(registry, manager->name, &zwlr_foreign_toplevel_manager_v1_interface,
+                         std::min(manager->version, kProtocolVersion)));
+    zwlr_foreign_toplevel_manager_v1_add_listener(manager_, &managerListener_, this);
+    if (const cWaylandConnection::Global* seat = connection_->global(wl_seat_interface.name))
+        seat_ =
+            static_cast<wl_seat*>(wl_registry_bind(registry, seat->name, &wl_seat_interface, 1));
+    // Answered once every window there is now has been told.
+    wl_callback_add_listener(wl_display_sync(connection_->display()), &syncListener_, this);
+    connection_->flush();
+    connect(connection_.get(), &cWaylandConnection::lost, this, [this] {
+        for (const Watch& watch : std::vector<Watch>(watches_.begin(), watches_.end()))
+            finish(watch.program, QStringLiteral("the connection to the compositor was lost"));
+    });
+}
+
+cToplevelStyler::~cToplevelStyler()
+{
+    for (Toplevel* toplevel : toplevels_) {
+        zwlr_foreign_toplevel_handle_v1_destroy(toplevel->handle);
+        delete toplevel;
+    }
+    if (seat_)
+        wl_seat_destroy(seat_);
+    if (manager_)
+        zwlr_foreign_toplevel_manager_v1_destroy(manager_);
+    connection_->flush();
+}
+
+void cToplevelStyler::apply(pid_t program, std::int16_t windowStyle)
+{
+    if (ready_)
+        startWatching(program, windowStyle);
+    else
+        waiting_.append({program, windowStyle});
+}
+
+void cToplevelStyler::startWatching(pid_t program, std::int16_t windowStyle)
+{
+    watches_.append({program, windowStyle, programNameOf(program), activeToplevel(), nullptr,
+                     nullptr, QDeadlineTimer()});
+    QTimer::singleShot(kWatchMs, this, [this, program] { expire(program); });
+}
+
+// The protocol tells no process, so the window of a start is a guess: the first window that
+// appears after it, and of those preferably one whose app_id is the program's file name, which
+// is what most toolkits make it. A window that something else opens at the same time, or a
+// program that hands its work to one already running, can be mistaken for it.
+void cToplevelStyler::seeDone(Toplevel* toplevel)
+{
+    if (!toplevel->known) {
+        Watch* waiting = nullptr;
+        for (Watch& watch : watches_) {
+            if (watch.window)
+                continue;
+            if (watch.programName == toplevel->appId) {
+                waiting = &watch;
+                break;
+            }
+            if (!waiting && !watch.candidate)
+                waiting = &watch;
+        }
+        if (waiting && waiting->programName == toplevel->appId) {
+            take(*waiting, toplevel);
+        } else if (waiting) {
+            waiting->candidate = toplevel;
+            toplevel->known = true;
+            const pid_t program = waiting->program;
+            QTimer::singleShot(kBetterNameMs, this, [this, program] {
+                if (Watch* watch = watchOf(program); watch && !watch->window && watch->candidate)
+                    take(*watch, watch->candidate);
+            });
+        }
+        return;
+    }
+    for (Watch& watch : watches_) {
+        if (watch.window == toplevel && toplevel->activated && !watch.handBack.hasExpired())
+            handBackFocus(watch);
+    }
+}
+
+void cToplevelStyler::take(Watch& watch, Toplevel* window)
+{
+    window->known = true;
+    watch.window = window;
+    zwlr_foreign_toplevel_handle_v1* handle = window->handle;
+    switch (watch.style) {
+    case 0:
+    case 2:
+    case 6:
+        zwlr_foreign_toplevel_handle_v1_set_minimized(handle);
+        break;
+    case 3:
+        zwlr_foreign_toplevel_handle_v1_set_maximized(handle);
+        [[fallthrough]];
+    case 1:
+        if (seat_)
+            zwlr_foreign_toplevel_handle_v1_activate(handle, seat_);
+        break;
+    default:
+        break;
+    }
+    // A minimised window cannot hold the focus anywhere: for 0 and 2 it goes back as for 4.
+    if (watch.style != 1 && watch.style != 3) {
+        watch.handBack = QDeadlineTimer(kHandBackMs);
+        handBackFocus(watch);
+    }
+    connection_->flush();
+    const pid_t program = watch.program;
+    QTimer::singleShot(kSettleMs, this, [this, program] { check(program); });
+}
+
+void cToplevelStyler::handBackFocus(Watch& watch)
+{
+    if (watch.previous && seat_) {
+        zwlr_foreign_toplevel_handle_v1_activate(watch.previous->handle, seat_);
+        connection_->flush();
+    }
+}
+
+void cToplevelStyler::check(pid_t program)
+{
+    Watch* watch = watchOf(program);
+    if (!watch)
+        return;
+    const Toplevel& window = *watch->window;
+    const bool focusKept = !watch->previous || watch->previous->activated;
+    bool took = false;
+    switch (watch->style) {
+    case 0:
+    case 2:
+    case 6:
+        took = window.minimized && focusKept;
+        break;
+    case 1:
+        took = window.activated && !window.minimized;
+        break;
+    case 3:
+        took = window.maximized && window.activated;
+        break;
+    case 4:
+        took = !window.minimized && !window.activated && focusKept;
+        break;
+    }
+    finish(program, took ? QString() : QStringLiteral("the desktop ignored it"));
+}
+
+void cToplevelStyler::expire(pid_t program)
+{
+    Watch* watch = watchOf(program);
+    if (!watch || watch->window)
+        return;
+    finish(program, whyNoWindow(program, kWatchMs));
+}
+
+void cToplevelStyler::finish(pid_t program, const QString& whyNot)
+{
+    Watch* watch = watchOf(program);
+    if (!watch)
+        return;
+    const std::int16_t style = watch->style;
+    watches_.erase(watches_.begin() + (watch - watches_.data()));
+    reportDone(program, style, whyNot);
+}
+
+cToplevelStyler::Watch* cToplevelStyler::watchOf(pid_t program)
+{
+    for (Watch& watch : watches_) {
+        if (watch.program == program)
+            return &watch;
+    }
+    return nullptr;
+}
+
+cToplevelStyler::Toplevel* cToplevelStyler::activeToplevel() const
+{
+    for (Toplevel* toplevel : toplevels_) {
+        if (toplevel->activated)
+            return toplevel;
+    }
+    return nullptr;
+}
+
+void cToplevelStyler::forget(Toplevel* toplevel)
+{
+    for (Watch& watch : watches_) {
+        if (watch.previous == toplevel)
+            watch.previous = nullptr;
+        if (watch.candidate == toplevel)
+            watch.candidate = nullptr;
+    }
+    // A window closed before its state was read back: nothing to tell.
+    for (const Watch& watch : std::vector<Watch>(watches_.begin(), watches_.end())) {
+        if (watch.window == toplevel)
+            finish(watch.program);
+    }
+    toplevels_.removeOne(toplevel);
+    zwlr_foreign_toplevel_handle_v1_destroy(toplevel->handle);
+    delete toplevel;
+}
