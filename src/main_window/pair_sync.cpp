@@ -66,7 +66,8 @@ void frmMain::pairTable_Changed()
 
 void frmMain::tmrAutosave_Timer()
 {
-    if (tableSaved_ || !tableChanged_ || !iniFile_.Path())
+    // While the user is asked which table stays, the answer decides what is saved.
+    if (tableSaved_ || askingAboutFile_ || !tableChanged_ || !iniFile_.Path())
         return;
     // A change reaches the three lists within one handler; never save half of it.
     const int rows = lstPattern->count();
