@@ -2,7 +2,6 @@
 
 #include "settings/cIniFile.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace pair_file {
@@ -17,15 +16,26 @@ constexpr qsizetype kShortestCutValue = 85;
 
 int rowOf(const QString& key, Word word)
 {
+    // Compared in ASCII, as the store compares key names; called for every key of long tables.
     const QString& name = kWords[word];
-    if (!key.startsWith(name, Qt::CaseInsensitive))
+    const qsizetype digits = key.size() - name.size();
+    if (digits < 1 || digits > 5)
         return -1;
-    const QStringView digits = QStringView(key).mid(name.size());
-    if (digits.isEmpty() || digits.size() > 5 || (digits.size() > 1 && digits[0] == u'0'))
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        const char16_t c = key[i].unicode();
+        if ((c >= u'A' && c <= u'Z' ? c + (u'a' - u'A') : c) != name[i].unicode())
+            return -1;
+    }
+    if (digits > 1 && key[name.size()] == u'0')
         return -1;
-    if (!std::all_of(digits.begin(), digits.end(), [](QChar c) { return c >= u'0' && c <= u'9'; }))
-        return -1;
-    return digits.toInt();
+    int row = 0;
+    for (qsizetype i = name.size(); i < key.size(); ++i) {
+        const char16_t c = key[i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        row = row * 10 + (c - u'0');
+    }
+    return row;
 }
 
 OnDisk onDisk(cIniFile& ini, const QStringList& keys, const LoadedRows& rows)

@@ -4,13 +4,29 @@
 #include "text_encoding.h"
 
 #include <QByteArray>
-#include <functional>
+#include <algorithm>
 #include <limits>
 #include <vector>
+
+QByteArray cIniFile::toNative(const QString& text)
+{
+    const bool ascii =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+    return ascii ? text.toLatin1() : text.toLocal8Bit();
+}
 
 namespace {
 
 constexpr std::uint32_t kValueBufferSize = 255;
+
+// Settings texts are mostly ASCII, which reads the same in every 8-bit encoding: widening it
+// is far cheaper than decoding.
+QString fromNative(const char* bytes, qsizetype size)
+{
+    const bool ascii = std::all_of(bytes, bytes + size,
+                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    return ascii ? QString::fromLatin1(bytes, size) : QString::fromLocal8Bit(bytes, size);
+}
 constexpr std::uint32_t kListBufferSize = 8192;
 
 QString readThroughBuffer(const char* section, const char* key, const char* defaultText,
@@ -24,7 +40,7 @@ QString readThroughBuffer(const char* section, const char* key, const char* defa
         const std::uint32_t shortBy = key ? 1 : 2;
         *wasCut = bufferSize >= shortBy && count == static_cast<std::int32_t>(bufferSize - shortBy);
     }
-    return QString::fromLocal8Bit(buffer.data(), count);
+    return fromNative(buffer.data(), count);
 }
 
 // Reads through ever larger buffers until nothing is cut.
@@ -66,9 +82,8 @@ QString cIniFile::Value() const
         profile::GetPrivateProfileStringA(section_.native(), key_.native(), default_.native(),
                                           buffer, kValueBufferSize, path_.native());
     // A value cut to fit the buffer may end inside a character: drop that character's bytes.
-    return QString::fromLocal8Bit(buffer,
-                                  static_cast<qsizetype>(profile::wholeCharacters(
-                                      std::string_view(buffer, static_cast<std::size_t>(count)))));
+    return fromNative(buffer, static_cast<qsizetype>(profile::wholeCharacters(
+                                  std::string_view(buffer, static_cast<std::size_t>(count)))));
 }
 
 void cIniFile::setValue(const OptionalText& sValue)
@@ -131,7 +146,7 @@ QStringList cIniFile::AllKeys() const
 {
     QStringList keys;
     for (const std::string& name : profile::keyNames(section_.native(), path_.native()))
-        keys.append(QString::fromLocal8Bit(name.data(), static_cast<qsizetype>(name.size())));
+        keys.append(fromNative(name.data(), static_cast<qsizetype>(name.size())));
     return keys;
 }
 
@@ -147,7 +162,7 @@ cIniFile::SectionContent cIniFile::CurrentSectionContent() const
     const profile::IniDocument::SectionLines lines =
         profile::sectionLines(path_.native(), section_.native());
     SectionContent content;
-    content.fingerprint = std::hash<std::string>()(lines.text);
+    content.fingerprint = lines.fingerprint;
     for (const std::string& line : lines.unread)
         content.unreadLines.append(QString::fromLocal8Bit(line.data(), qsizetype(line.size())));
     return content;

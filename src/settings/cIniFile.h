@@ -94,6 +94,9 @@ public:
     static std::int32_t CLngDefault(const QString& sString, std::int32_t lDefault = 0);
 
 private:
+    // The system's 8-bit form of a text.
+    static QByteArray toNative(const QString& text);
+
     // A text with its 8-bit form for the store (null for an absent one), converted once when
     // the text is set.
     class NativeField {
@@ -103,7 +106,7 @@ private:
         NativeField& operator=(const OptionalText& text)
         {
             text_ = text;
-            native_ = text ? text->toLocal8Bit() : QByteArray();
+            native_ = text ? toNative(*text) : QByteArray();
             return *this;
         }
         const OptionalText& text() const { return text_; }

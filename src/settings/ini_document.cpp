@@ -55,7 +55,8 @@ std::string encoded(std::string_view value)
 
 bool holdsLineBreak(std::string_view text)
 {
-    return text.find_first_of("\r\n") != text.npos;
+    // Two scans for one character each: find_first_of looks up every character of the text.
+    return text.find('\n') != text.npos || text.find('\r') != text.npos;
 }
 
 enum class LineKind { Other, Header, Key };
@@ -112,9 +113,9 @@ void IniDocument::Section::reindex()
         const ParsedLine parsed = parseLine(lines[i].text);
         if (parsed.kind != LineKind::Key)
             continue;
-        keyIndex.emplace(lowered(parsed.name), keys.size());
+        const bool first = keyIndex.emplace(lowered(parsed.name), keys.size()).second;
         keys.push_back({std::string(parsed.name), std::string(parsed.value), i, parsed.hasValue,
-                        parsed.quoted});
+                        parsed.quoted, first});
         if (isListed(keys.back()))
             afterLastListed = i + 1;
     }
@@ -232,6 +233,9 @@ std::string_view IniDocument::unquoted(std::string_view value, bool* quoted)
 
 IniDocument::SectionLines IniDocument::sectionLines(std::string_view section) const
 {
+    // 64-bit FNV-1a steps over each line's hash and line end: far cheaper than hashing the
+    // section's text put together, and as sensitive to any change.
+    constexpr std::size_t kPrime = 1099511628211u;
     SectionLines result;
     const Section* first = findSection(section);
     const std::string name = lowered(trim(section));
@@ -242,13 +246,16 @@ IniDocument::SectionLines IniDocument::sectionLines(std::string_view section) co
         std::vector<bool> read(current.lines.size(), false);
         if (&current == first) {
             read[0] = true;
-            for (const auto& [lowerName, index] : current.keyIndex)
-                read[current.keys[index].line] = Section::isListed(current.keys[index]);
+            for (const Key& key : current.keys)
+                read[key.line] = key.first && Section::isListed(key);
         }
         for (std::size_t i = 0; i < current.lines.size(); ++i) {
             const Line& line = current.lines[i];
-            result.text += line.text;
-            result.text += line.eol;
+            result.fingerprint =
+                (result.fingerprint ^ std::hash<std::string>()(line.text)) * kPrime;
+            for (const char c : line.eol)
+                result.fingerprint = (result.fingerprint ^ static_cast<unsigned char>(c)) * kPrime;
+            result.fingerprint = (result.fingerprint ^ line.eol.size()) * kPrime;
             if (!read[i] && !trim(line.text).empty())
                 result.unread.push_back(line.text);
         }
@@ -312,12 +319,14 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
         sectionIndex_.emplace(lowered(section), sections_.size() - 1);
         return true;
     }
-    if (const Key* found = target->find(key)) {
-        if (found->hasValue && found->value == value)
+    // One hash lookup for both cases: a long table is saved as thousands of new keys.
+    const auto [indexed, added] = target->keyIndex.try_emplace(lowered(key), target->keys.size());
+    if (!added) {
+        Key& existing = target->keys[indexed->second];
+        if (existing.hasValue && existing.value == value)
             return false;
-        Key& existing = target->keys[static_cast<std::size_t>(found - target->keys.data())];
         target->lines[existing.line].text = keyLine;
-        existing = {std::string(key), std::string(value), existing.line, true, quoted};
+        existing = {std::string(key), std::string(value), existing.line, true, quoted, true};
         target->afterLastListed = std::max(target->afterLastListed, existing.line + 1);
         return true;
     }
@@ -338,8 +347,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
         target->reindex();
         return true;
     }
-    target->keyIndex.emplace(lowered(key), target->keys.size());
-    target->keys.push_back({std::string(key), std::string(value), position, true, quoted});
+    target->keys.push_back({std::string(key), std::string(value), position, true, quoted, true});
     target->afterLastListed = position + 1;
     return true;
 }

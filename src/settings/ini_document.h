@@ -40,11 +40,11 @@ public:
     // whether there was one.
     static std::string_view unquoted(std::string_view value, bool* quoted);
 
-    // Every section of one name taken together: `text` holds all their lines with their line
-    // ends, headers included; `unread` the non-blank ones that no value() call returns
-    // (comments, repeated keys, the headers and lines of repeated sections).
+    // Every section of one name taken together: `fingerprint` changes with any change to their
+    // lines or line ends, headers included; `unread` holds the non-blank lines that no value()
+    // call returns (comments, repeated keys, the headers and lines of repeated sections).
     struct SectionLines {
-        std::string text;
+        std::size_t fingerprint = static_cast<std::size_t>(14695981039346656037u);
         std::vector<std::string> unread;
     };
     SectionLines sectionLines(std::string_view section) const;
@@ -72,6 +72,7 @@ private:
         std::size_t line;
         bool hasValue;
         bool quoted;
+        bool first; // the first of its name, the one a lookup finds
     };
     struct Section {
         std::string name;

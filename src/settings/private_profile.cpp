@@ -56,11 +56,21 @@ OpenFile readOpenFile(const std::string& path)
     return file;
 }
 
-template <typename Use> auto withFile(const std::string& path, Use use)
+// The open batch of that file, or null. Few batches are ever open at once; a search by the
+// map's key would build a std::string of the path for every call.
+OpenFile* openBatch(const char* path)
 {
-    const auto found = openBatches.find(path);
-    if (found != openBatches.end())
-        return use(found->second);
+    for (auto& [batchPath, file] : openBatches) {
+        if (batchPath == path)
+            return &file;
+    }
+    return nullptr;
+}
+
+template <typename Use> auto withFile(const char* path, Use use)
+{
+    if (OpenFile* batch = openBatch(path))
+        return use(*batch);
     OpenFile file = readOpenFile(path);
     const auto result = use(file);
     remember(path, std::move(file.bytes), std::move(file.document));
@@ -116,11 +126,11 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
              (key && value && !IniDocument::isWritableValue(valueText.text())))
         refusal = EILSEQ;
 
-    const auto found = openBatches.find(path);
+    OpenFile* batch = openBatch(path);
     OpenFile single;
-    if (found == openBatches.end())
+    if (!batch)
         single = readOpenFile(path);
-    OpenFile& file = found == openBatches.end() ? single : found->second;
+    OpenFile& file = batch ? *batch : single;
     if (refusal == 0)
         refusal = file.readError;
     if (refusal != 0) {
@@ -154,12 +164,12 @@ std::vector<std::string> keyNames(const char* section, const char* path)
 
 int readError(const std::string& path)
 {
-    return withFile(path, [](const OpenFile& file) { return file.readError; });
+    return withFile(path.c_str(), [](const OpenFile& file) { return file.readError; });
 }
 
 IniDocument::SectionLines sectionLines(const std::string& path, const std::string& section)
 {
-    return withFile(path, [&](const OpenFile& file) {
+    return withFile(path.c_str(), [&](const OpenFile& file) {
         return file.document.sectionLines(CallerText(section.c_str()).text());
     });
 }

@@ -1,6 +1,8 @@
 #include "text_encoding.h"
 
 #include <array>
+#include <cstdint>
+#include <cstring>
 
 namespace profile {
 
@@ -163,7 +165,14 @@ std::string toUtf16Le(std::string_view text)
 
 bool isUtf8(std::string_view bytes)
 {
+    // Eight bytes at a time through the ASCII that settings files mostly are.
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
     std::size_t at = 0;
+    for (std::uint64_t word; at + sizeof word <= bytes.size(); at += sizeof word) {
+        std::memcpy(&word, bytes.data() + at, sizeof word);
+        if (word & kHighBits)
+            break;
+    }
     while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80)
         ++at;
     char32_t point;

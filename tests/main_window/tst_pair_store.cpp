@@ -1,5 +1,6 @@
 #include "TestFiles.h"
 #include "TestWindow.h"
+#include "main_window/pair_file.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,6 +35,8 @@ private slots:
     void missingFile_startsEmptyAndWritesNothing();
     void load_data();
     void load();
+    void rowOf_takesOnlyTheKeysTheLoaderReads_data();
+    void rowOf_takesOnlyTheKeysTheLoaderReads();
     void saveThenLoad_roundTrip_data();
     void saveThenLoad_roundTrip();
     void save_replacesOnlyThePairsSection();
@@ -148,6 +151,38 @@ void tst_PairStore::load()
     QCOMPARE(TestWindow::rows(test.window.lstPattern), patterns);
     QCOMPARE(TestWindow::rows(test.window.lstCommand), commands);
     QCOMPARE(TestWindow::rows(test.window.lstFocus), styles);
+}
+
+void tst_PairStore::rowOf_takesOnlyTheKeysTheLoaderReads_data()
+{
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<int>("word");
+    QTest::addColumn<int>("row");
+
+    QTest::newRow("pattern") << "pattern0" << int(pair_file::Pattern) << 0;
+    QTest::newRow("any ASCII case") << "PatTERN17" << int(pair_file::Pattern) << 17;
+    QTest::newRow("highest five digits") << "command99999" << int(pair_file::Command) << 99999;
+    QTest::newRow("focus") << "Focus32766" << int(pair_file::Focus) << 32766;
+    QTest::newRow("another word") << "command3" << int(pair_file::Focus) << -1;
+    QTest::newRow("leading zero") << "pattern07" << int(pair_file::Pattern) << -1;
+    QTest::newRow("no digits") << "pattern" << int(pair_file::Pattern) << -1;
+    QTest::newRow("six digits") << "pattern100000" << int(pair_file::Pattern) << -1;
+    QTest::newRow("a letter after the digits") << "pattern1a" << int(pair_file::Pattern) << -1;
+    QTest::newRow("longer word") << "patterns1" << int(pair_file::Pattern) << -1;
+    QTest::newRow("sign") << "pattern-1" << int(pair_file::Pattern) << -1;
+    QTest::newRow("digits of another script")
+        << QStringLiteral("pattern\u0661") << int(pair_file::Pattern) << -1;
+    // The store compares names in ASCII only: this key is not focus1 to it.
+    QTest::newRow("a letter that folds to s")
+        << QStringLiteral("focu\u017F1") << int(pair_file::Focus) << -1;
+}
+
+void tst_PairStore::rowOf_takesOnlyTheKeysTheLoaderReads()
+{
+    QFETCH(QString, key);
+    QFETCH(int, word);
+    QFETCH(int, row);
+    QCOMPARE(pair_file::rowOf(key, static_cast<pair_file::Word>(word)), row);
 }
 
 void tst_PairStore::saveThenLoad_roundTrip_data()
