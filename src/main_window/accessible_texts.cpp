@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalBlocker>
 #include <QStringBuilder>
 
 namespace {
@@ -25,40 +26,58 @@ void nameAfterLabel(QLabel* label, QWidget* control)
     control->setAccessibleName(name);
 }
 
-void describeRow(QListWidget* list, int row, const QString& description)
+// A style's row tells the style in words; it needs no other list.
+void describeStyleRows(const frmMain& window, int first, int last)
 {
-    list->item(row)->setData(Qt::AccessibleDescriptionRole, description);
+    for (int row = first; row <= last && row < window.lstFocus->count(); ++row) {
+        QListWidgetItem* style = window.lstFocus->item(row);
+        style->setData(Qt::AccessibleDescriptionRole, styleInWords(style->text()));
+    }
 }
 
 // A pattern's row tells its whole pair, so that moving through the patterns is enough to hear
-// the table; a style's row tells the style in words.
-void describePairRows(const frmMain& window, int first, int last)
+// the table.
+void describePatternRows(const frmMain& window, int first, int last)
 {
     const int rows = std::min(
         {window.lstPattern->count(), window.lstCommand->count(), window.lstFocus->count()});
     for (int row = first; row <= last && row < rows; ++row) {
-        const QString style = styleInWords(window.lstFocus->item(row)->text());
-        describeRow(window.lstFocus, row, style);
-        describeRow(window.lstPattern, row,
-                    u"runs: " % window.lstCommand->item(row)->text() % u" \u2014 window: " % style);
+        const QString description = u"runs: " % window.lstCommand->item(row)->text() %
+                                    u" \u2014 window: " %
+                                    styleInWords(window.lstFocus->item(row)->text());
+        window.lstPattern->item(row)->setData(Qt::AccessibleDescriptionRole, description);
     }
+}
+
+// Rows that a list has just inserted get their descriptions without a change signal each: to
+// whoever watches that list they arrive described (for a long table the signals cost more than
+// the descriptions). Descriptions that change in another list are signalled as ever.
+void describeInsertedRows(const frmMain& window, const QListWidget* list, int first, int last)
+{
+    const QSignalBlocker quiet(list->model());
+    if (list == window.lstFocus)
+        describeStyleRows(window, first, last);
+    describePatternRows(window, first, last);
 }
 
 void keepPairRowsDescribed(frmMain& window)
 {
-    const auto describe = [&window](const QModelIndex&, int first, int last) {
-        describePairRows(window, first, last);
-    };
     for (QListWidget* list : {window.lstPattern, window.lstCommand, window.lstFocus})
-        QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list, describe);
+        QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                         [&window, list](const QModelIndex&, int first, int last) {
+                             describeInsertedRows(window, list, first, last);
+                         });
     // A pattern's own text is not part of its description; descriptions set here change no text.
-    const auto textChanged = [&window](const QModelIndex& topLeft, const QModelIndex& bottomRight,
-                                       const QList<int>& roles) {
-        if (roles.isEmpty() || roles.contains(Qt::DisplayRole))
-            describePairRows(window, topLeft.row(), bottomRight.row());
-    };
     for (QListWidget* list : {window.lstCommand, window.lstFocus})
-        QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list, textChanged);
+        QObject::connect(list->model(), &QAbstractItemModel::dataChanged, list,
+                         [&window, list](const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                                         const QList<int>& roles) {
+                             if (!roles.isEmpty() && !roles.contains(Qt::DisplayRole))
+                                 return;
+                             if (list == window.lstFocus)
+                                 describeStyleRows(window, topLeft.row(), bottomRight.row());
+                             describePatternRows(window, topLeft.row(), bottomRight.row());
+                         });
 }
 
 QString listenerState(const frmMain& window)

@@ -98,10 +98,11 @@ int frmMain::loadPairs()
             rows.columns[word].append(iniFile_.Value());
         }
     }
-    // Rows are gathered first and appended in one step each: far faster for long tables.
-    lstPattern->addItems(rows.columns[Pattern]);
+    // Rows are gathered first and appended in one step each: far faster for long tables. The
+    // patterns come last, so that each list's rows are described as they arrive.
     lstCommand->addItems(rows.columns[Command]);
     lstFocus->addItems(rows.columns[Focus]);
+    lstPattern->addItems(rows.columns[Pattern]);
     pairsOnDisk_ = onDisk(iniFile_, keys, rows);
     snapshot.commit();
     tableChanged_ = false;

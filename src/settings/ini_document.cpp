@@ -108,6 +108,9 @@ void IniDocument::Section::reindex()
 {
     keys.clear();
     keyIndex.clear();
+    // Sized once: growing the index line by line rehashes it again and again.
+    keys.reserve(lines.size());
+    keyIndex.reserve(lines.size());
     afterLastListed = 0;
     for (std::size_t i = hasHeader ? 1 : 0; i < lines.size(); ++i) {
         const ParsedLine parsed = parseLine(lines[i].text);
