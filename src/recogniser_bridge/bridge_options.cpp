@@ -7,7 +7,8 @@ const QString kBridgeUsage = QStringLiteral(
     "the speech patterns in Kormil's settings file SETTINGS, and sends each one heard to Kormil\n"
     "(default localhost, port 2011) as a voice string. --infile reads a WAV recording instead.\n"
     "--sensitivity from 0 to 1 (default 0.5): higher hears more patterns, and more speech by\n"
-    "mistake. --verbose prints every utterance heard, its score and whether it was sent.\n");
+    "mistake; lower it when commands start that nobody meant. --verbose prints every utterance\n"
+    "heard, how well it matched the pattern, and whether it was sent.\n");
 
 std::optional<BridgeOptions> parseBridgeOptions(const QStringList& arguments, QString& error)
 {

@@ -138,9 +138,10 @@ void cBridge::report(const QList<cHeard>& heard)
         if (!utterance.pattern.isEmpty())
             send(utterance.pattern);
         if (options_.verbose)
-            say(QStringLiteral("heard \"%1\" (score %2): %3")
+            say(QStringLiteral("heard \"%1\" (weakest word %2, cover %3): %4")
                     .arg(utterance.words)
-                    .arg(utterance.score)
+                    .arg(utterance.weakest, 0, 'f', 1)
+                    .arg(utterance.cover, 0, 'f', 2)
                     .arg(utterance.verdict));
     }
 }

@@ -2,20 +2,18 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <err.h>
 #include <pocketsphinx.h>
-#include <sys/mman.h>
-#include <unistd.h>
+#include <string>
 
 namespace {
 
-// The front end keeps this much audio before and after the speech it detects (frames of 10 ms).
-constexpr int kPreSpeechFrames = 20;
-constexpr int kPostSpeechFrames = 50;
 constexpr int kComfortNoise = 30; // about -60 dBFS
-// Speech after the spotted pattern beyond this is more words, not its last sound fading.
-constexpr double kMostSaidAfterSeconds = 0.3;
+// Audio kept from before the live recogniser notices speech: its onset comes a little earlier,
+// and the second pass needs some quiet on either side.
+constexpr qsizetype kBeforeSpeech = cRecogniser::kSampleRate * 8 / 10;
+// No pattern takes this long to say; checking such talk would only cost time.
+constexpr qsizetype kLongestUtterance = cRecogniser::kSampleRate * 8;
 
 QByteArray native(const QString& text)
 {
@@ -23,21 +21,32 @@ QByteArray native(const QString& text)
 }
 
 // The recogniser's warnings and errors (a missing model file, say) reach the user; its chatter
-// does not.
+// does not, nor the error its grammar search gives for speech that fits no pattern, which is
+// what the second pass is for. A message comes in parts (its level and place, then its text):
+// they are gathered into a line before the line is judged.
 void warningOrError(void*, err_lvl_t level, const char* format, ...)
 {
-    static bool continuing = false;
-    if (level == ERR_INFOCONT ? !continuing : level < ERR_WARN) {
-        continuing = false;
-        return;
+    static std::string line;
+    static bool shown = false;
+    if (level != ERR_INFOCONT) {
+        if (shown && !line.empty())
+            std::fprintf(stderr, "pocketsphinx: %s\n", line.c_str());
+        line.clear();
+        shown = level >= ERR_WARN;
     }
-    if (level != ERR_INFOCONT)
-        std::fputs("pocketsphinx: ", stderr);
-    continuing = true;
+    if (!shown)
+        return;
+    char part[512];
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
+    std::vsnprintf(part, sizeof part, format, arguments);
     va_end(arguments);
+    line += part;
+    if (line.empty() || line.back() != '\n')
+        return;
+    if (line.find("Final result does not match the grammar") == std::string::npos)
+        std::fprintf(stderr, "pocketsphinx: %s", line.c_str());
+    line.clear();
 }
 
 } // namespace
@@ -49,15 +58,16 @@ void cRecogniser::showOnlyWarningsAndErrors()
     err_set_callback(warningOrError, nullptr);
 }
 
-double cRecogniser::exponentPerPhone(double sensitivity)
+// Both chosen on espeak-ng voices and phrases that the benchmark's figures do not use
+// (kormil_bench_recogniser --tune).
+double cRecogniser::weakestWordAllowed(double sensitivity)
 {
-    // Tuned on espeak-ng voices over a noise floor; see the benchmark.
-    return 4.0 + 12.0 * std::clamp(sensitivity, 0.0, 1.0);
+    return -20.0 * std::clamp(sensitivity, 0.0, 1.0);
 }
 
 double cRecogniser::minimumCover(double sensitivity)
 {
-    return 0.75 - 0.3 * std::clamp(sensitivity, 0.0, 1.0);
+    return 0.75 - 0.2 * std::clamp(sensitivity, 0.0, 1.0);
 }
 
 cRecogniser::cRecogniser(const QString& modelDir, double sensitivity) : sensitivity_(sensitivity)
@@ -66,20 +76,23 @@ cRecogniser::cRecogniser(const QString& modelDir, double sensitivity) : sensitiv
     const QByteArray dict = native(modelDir + QStringLiteral("/cmudict-en-us.dict"));
     config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-dict",
                           dict.constData(), "-samprate", "16000", nullptr);
-    if (config_) {
-        // Wider than the default beams: with them a spoken pattern is pruned before it is
-        // spotted more often than a false one.
-        cmd_ln_set_float_r(config_, "-beam", 1e-60);
-        cmd_ln_set_float_r(config_, "-pbeam", 1e-60);
-    }
     if (config_)
         decoder_ = ps_init(config_);
-    if (!decoder_)
+    if (decoder_)
+        check_ = std::make_unique<cUtteranceCheck>(modelDir);
+    // Live, only the voice activity detection matters: a single short keyphrase keeps the
+    // search it needs next to nothing.
+    if (!decoder_ || !check_->ok() || ps_set_keyphrase(decoder_, "utterances", "a") != 0 ||
+        ps_set_search(decoder_, "utterances") != 0) {
         error_ = QStringLiteral("cannot load the speech model from %1").arg(modelDir);
+        return;
+    }
+    startUtterance();
 }
 
 cRecogniser::~cRecogniser()
 {
+    check_.reset();
     if (decoder_)
         ps_free(decoder_);
     if (config_)
@@ -101,53 +114,16 @@ int cRecogniser::phonesOf(const QString& word) const
 
 void cRecogniser::listenFor(const cSpeakablePatterns& patterns)
 {
-    pending_ = std::make_unique<cSpeakablePatterns>(patterns);
-    if (!speechSeen_)
-        switchSearch();
-}
-
-void cRecogniser::switchSearch()
-{
-    if (!pending_ || !decoder_)
+    if (!error_.isEmpty())
         return;
-    if (inUtterance_) {
-        ps_end_utt(decoder_);
-        inUtterance_ = false;
-    }
-    current_ = std::move(pending_);
-    if (current_->phrases().isEmpty())
-        return;
-    QByteArray keyphrases;
-    for (const cSpeakablePatterns::Phrase& phrase : current_->phrases())
-        keyphrases += native(phrase.spoken) + " /1e-" +
-                      QByteArray::number(exponentPerPhone(sensitivity_) * phrase.phones, 'f', 1) +
-                      "/\n";
-    // A file that exists only in memory: nothing is ever left behind.
-    const int fd = memfd_create("kormil-keyphrases", MFD_CLOEXEC);
-    if (fd < 0 || ::write(fd, keyphrases.constData(), keyphrases.size()) != keyphrases.size()) {
-        if (fd >= 0)
-            ::close(fd);
-        error_ = QStringLiteral("cannot hand the patterns to the recogniser");
-        return;
-    }
-    const QByteArray path = "/proc/self/fd/" + QByteArray::number(fd);
-    const QByteArray name = "patterns" + QByteArray::number(++searchNumber_);
-    const QByteArray previous = "patterns" + QByteArray::number(searchNumber_ - 1);
-    const bool loaded = ps_set_kws(decoder_, name.constData(), path.constData()) == 0 &&
-                        ps_set_search(decoder_, name.constData()) == 0;
-    ::close(fd);
-    if (!loaded) {
+    patterns_ = std::make_unique<cSpeakablePatterns>(patterns);
+    if (!check_->listenFor(*patterns_))
         error_ = QStringLiteral("the recogniser refused the patterns");
-        return;
-    }
-    ps_unset_search(decoder_, previous.constData());
-    startUtterance();
 }
 
 void cRecogniser::startUtterance()
 {
     ps_start_utt(decoder_);
-    spottedLength_ = 0;
     inUtterance_ = true;
     speechSeen_ = false;
 }
@@ -169,23 +145,15 @@ QList<cHeard> cRecogniser::process(const qint16* samples, qsizetype count)
         samples = comfortNoise_.constData();
     }
     ps_process_raw(decoder_, samples, static_cast<size_t>(count), FALSE, FALSE);
-    // A pattern is spotted as soon as it has been said: what is said after it shows here.
-    const char* spotted = ps_get_hyp(decoder_, nullptr);
-    const qsizetype spottedLength = spotted ? static_cast<qsizetype>(std::strlen(spotted)) : 0;
-    if (spottedLength != spottedLength_) {
-        spottedLength_ = spottedLength;
-        lastSpotted_ = samplesFed_;
-    }
+    utterance_.insert(utterance_.end(), samples, samples + count);
     const bool inSpeech = ps_get_in_speech(decoder_);
+    if (!inSpeech && !speechSeen_ && static_cast<qsizetype>(utterance_.size()) > kBeforeSpeech)
+        utterance_.erase(utterance_.begin(), utterance_.end() - kBeforeSpeech);
     if (inSpeech) {
         speechSeen_ = true;
     } else if (speechSeen_) {
-        if (std::optional<cHeard> utterance = closeUtterance())
-            heard.append(*utterance);
-        if (pending_)
-            switchSearch();
-        else
-            startUtterance();
+        heard.append(closeUtterance());
+        startUtterance();
     }
     return heard;
 }
@@ -193,54 +161,40 @@ QList<cHeard> cRecogniser::process(const qint16* samples, qsizetype count)
 QList<cHeard> cRecogniser::finish()
 {
     QList<cHeard> heard;
-    if (inUtterance_ && speechSeen_) {
-        if (std::optional<cHeard> utterance = closeUtterance())
-            heard.append(*utterance);
-    }
+    if (inUtterance_ && speechSeen_)
+        heard.append(closeUtterance());
     return heard;
 }
 
-std::optional<cHeard> cRecogniser::closeUtterance()
+cHeard cRecogniser::closeUtterance()
 {
     ps_end_utt(decoder_);
     inUtterance_ = false;
     speechSeen_ = false;
     cHeard heard;
     heard.endSample = samplesFed_;
-    const int speechFrames = ps_get_n_frames(decoder_) - kPreSpeechFrames - kPostSpeechFrames;
-    int best = -1, bestStart = 0, bestEnd = 0;
-    QString bestWords;
-    for (ps_seg_t* seg = ps_seg_iter(decoder_); seg; seg = ps_seg_next(seg)) {
-        int start = 0, end = 0;
-        ps_seg_frames(seg, &start, &end);
-        // The widest spotted phrase stands for the utterance.
-        if (end - start > bestEnd - bestStart) {
-            bestStart = start;
-            bestEnd = end;
-            bestWords = QString::fromLocal8Bit(ps_seg_word(seg)).trimmed();
-            best = ps_seg_prob(seg, nullptr, nullptr, nullptr);
-        }
-    }
-    if (bestWords.isEmpty()) {
-        heard.verdict = QStringLiteral("no pattern heard");
+    const qsizetype length = static_cast<qsizetype>(utterance_.size());
+    if (!patterns_ || length > kLongestUtterance) {
+        utterance_.clear();
+        heard.verdict = patterns_ ? QStringLiteral("not sent: %1 s is longer than any pattern")
+                                        .arg(static_cast<double>(length) / kSampleRate, 0, 'f', 1)
+                                  : QStringLiteral("no patterns to listen for");
         return heard;
     }
-    heard.words = bestWords;
-    heard.score = best;
-    const double saidAfter =
-        static_cast<double>(samplesFed_ - lastSpotted_) / kSampleRate - kPostSpeechFrames / 100.0;
-    if (saidAfter > kMostSaidAfterSeconds) {
-        heard.verdict = QStringLiteral("not sent: %1 s more was said after the pattern")
-                            .arg(saidAfter, 0, 'f', 2);
-        return heard;
+    const cUtteranceCheck::Result result = check_->check(utterance_.data(), length);
+    utterance_.clear();
+    heard.words = result.words;
+    heard.weakest = result.weakestWord;
+    heard.cover = result.cover;
+    if (result.words.isEmpty()) {
+        heard.verdict = QStringLiteral("no pattern fits");
+    } else if (result.weakestWord < weakestWordAllowed(sensitivity_)) {
+        heard.verdict = QStringLiteral("not sent: a word of it sounds unlike the pattern");
+    } else if (result.cover < minimumCover(sensitivity_)) {
+        heard.verdict = QStringLiteral("not sent: more was said than the pattern");
+    } else {
+        heard.pattern = patterns_->patternFor(result.words);
+        heard.verdict = QStringLiteral("sent");
     }
-    if (bestEnd - bestStart < minimumCover(sensitivity_) * speechFrames) {
-        heard.verdict = QStringLiteral("not sent: more was said than the pattern (%1 of %2 s)")
-                            .arg((bestEnd - bestStart) / 100.0)
-                            .arg(speechFrames / 100.0);
-        return heard;
-    }
-    heard.pattern = current_->patternFor(bestWords);
-    heard.verdict = QStringLiteral("sent");
     return heard;
 }

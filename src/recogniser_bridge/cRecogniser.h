@@ -1,29 +1,31 @@
 #pragma once
 
 #include "cSpeakablePatterns.h"
+#include "cUtteranceCheck.h"
 
 #include <QList>
 #include <QRandomGenerator>
 #include <QString>
 #include <memory>
-#include <optional>
+#include <vector>
 
 struct cmd_ln_s;
 struct ps_decoder_s;
 
 // What the recogniser made of one utterance.
 struct cHeard {
-    QString words;        // the pattern's words it spotted, or empty
+    QString words;        // the pattern's words it sounds most like, or empty
     QString pattern;      // the pattern to send, or empty when nothing is sent
-    int score = 0;        // the spotted phrase's log score
+    double weakest = 0;   // how well the pattern's weakest word matched (see cUtteranceCheck)
+    double cover = 0;     // how much of the speech the pattern's words covered
     QString verdict;      // why it is sent or not
     qint64 endSample = 0; // where in the audio stream the utterance was closed
 };
 
-// Keyphrase spotting on 16 kHz mono audio with pocketsphinx: each pattern is a keyphrase whose
-// threshold grows with its length in phones, and an utterance is sent only when one pattern
-// covers all of its speech, so that speech that is no pattern, or holds one among other words,
-// sends nothing.
+// Listens to 16 kHz mono audio with pocketsphinx in two passes: live, only for where an utterance
+// starts and ends; once it has ended, its whole audio against the patterns and against free
+// phones (cUtteranceCheck). An utterance is sent when it sounds like a pattern throughout, so
+// that speech that is no pattern, or holds one among other words, sends nothing.
 class cRecogniser {
 public:
     static constexpr int kSampleRate = 16000;
@@ -37,44 +39,41 @@ public:
     cRecogniser(const cRecogniser&) = delete;
     cRecogniser& operator=(const cRecogniser&) = delete;
 
-    // Lets the recogniser library print its warnings and errors on stderr, and nothing else;
-    // for the whole process.
+    // Lets the recogniser library print its warnings and errors on stderr, and nothing else.
+    // The library has one log for the whole process: the program's composition root calls this
+    // once, before any recogniser exists.
     static void showOnlyWarningsAndErrors();
 
     QString error() const { return error_; }
     // The number of phones of a word in the dictionary, 0 when it is not there.
     int phonesOf(const QString& word) const;
-    // Listens for these patterns from the next moment without speech on; audio keeps flowing.
+    // Listens for these patterns from the next utterance to end on; audio keeps flowing.
     void listenFor(const cSpeakablePatterns& patterns);
     // Feeds audio; returns each utterance closed within it.
     QList<cHeard> process(const qint16* samples, qsizetype count);
     // Closes an utterance still open, as at the end of a recording.
     QList<cHeard> finish();
 
-    // The keyphrase threshold's exponent per phone at a sensitivity: the threshold is
-    // 1e-(exponent * phones).
-    static double exponentPerPhone(double sensitivity);
-    // How much of an utterance's speech the spotted pattern must cover at a sensitivity: the
+    // How weak a pattern's weakest word may sound, against free phones, at a sensitivity.
+    static double weakestWordAllowed(double sensitivity);
+    // How much of an utterance's speech the pattern's words must cover at a sensitivity: the
     // rest may be breath or noise, but not more words.
     static double minimumCover(double sensitivity);
 
 private:
     void startUtterance();
-    std::optional<cHeard> closeUtterance();
-    void switchSearch();
+    cHeard closeUtterance();
 
     cmd_ln_s* config_ = nullptr;
     ps_decoder_s* decoder_ = nullptr;
+    std::unique_ptr<cUtteranceCheck> check_;
     QString error_;
     double sensitivity_;
-    std::unique_ptr<cSpeakablePatterns> current_;
-    std::unique_ptr<cSpeakablePatterns> pending_;
-    int searchNumber_ = 0;
+    std::unique_ptr<cSpeakablePatterns> patterns_;
     bool inUtterance_ = false;
     bool speechSeen_ = false;
     qint64 samplesFed_ = 0;
-    qint64 lastSpotted_ = 0; // where the utterance's last pattern was spotted
-    qsizetype spottedLength_ = 0;
+    std::vector<qint16> utterance_; // its audio, with some of the quiet before it
     QList<qint16> comfortNoise_;
     QRandomGenerator noise_{20};
 };

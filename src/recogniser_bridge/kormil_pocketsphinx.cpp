@@ -16,6 +16,8 @@ int main(int argc, char* argv[])
         messages << kBridgeUsage;
         return 2;
     }
+    // The recogniser library logs through one callback for the whole process, whichever decoder
+    // speaks: it is set here, once, before any recogniser exists, and stays until the end.
     cRecogniser::showOnlyWarningsAndErrors();
     const QString modelDir = qEnvironmentVariable(
         "KORMIL_POCKETSPHINX_MODEL", QStringLiteral("/usr/share/pocketsphinx/model/en-us"));

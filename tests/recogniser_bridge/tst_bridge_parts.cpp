@@ -1,4 +1,6 @@
+#include "helpers/spoken_audio.h"
 #include "recogniser_bridge/bridge_options.h"
+#include "recogniser_bridge/cRecogniser.h"
 #include "recogniser_bridge/cSpeakablePatterns.h"
 #include "recogniser_bridge/cWavReader.h"
 #include "recogniser_bridge/speech_patterns.h"
@@ -19,6 +21,8 @@ private slots:
     void wavFormat_isTakenOrNamed();
     void settingsFile_yieldsThePatternsKormilLoads_data();
     void settingsFile_yieldsThePatternsKormilLoads();
+    void utterance_sendsOnlyAPatternSaidAlone_data();
+    void utterance_sendsOnlyAPatternSaidAlone();
 };
 
 void tst_BridgeParts::options_areParsed_data()
@@ -211,6 +215,56 @@ void tst_BridgeParts::settingsFile_yieldsThePatternsKormilLoads()
     file.write(ini);
     file.close();
     QCOMPARE(readSpeechPatterns(file.fileName()), patterns);
+}
+
+void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone_data()
+{
+    QTest::addColumn<QString>("said");
+    QTest::addColumn<QString>("sent"); // empty: nothing
+    QTest::newRow("pattern") << "open mail"
+                             << "Open Mail";
+    QTest::newRow("other pattern") << "play music"
+                                   << "play music";
+    QTest::newRow("pattern among other words") << "open the mail box"
+                                               << "";
+    QTest::newRow("first word of a pattern") << "play"
+                                             << "";
+    QTest::newRow("near miss") << "lock the door"
+                               << "";
+    QTest::newRow("everyday phrase") << "what time is it"
+                                     << "";
+}
+
+void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone()
+{
+    QFETCH(QString, said);
+    QFETCH(QString, sent);
+    const std::vector<qint16> speech = spoken_audio::speak(said, QStringLiteral("en-us"));
+    if (speech.empty())
+        QSKIP("espeak-ng and sox make the recording");
+    cRecogniser recogniser(QStringLiteral("/usr/share/pocketsphinx/model/en-us"));
+    if (!recogniser.error().isEmpty())
+        QSKIP(qPrintable(recogniser.error() + QStringLiteral(" (pocketsphinx-en-us)")));
+    recogniser.listenFor(
+        cSpeakablePatterns({"Open Mail", "play music", "lock screen"},
+                           [&](const QString& word) { return recogniser.phonesOf(word); }));
+    spoken_audio::Recording recording;
+    recording.pause(1.5);
+    recording.say(speech);
+    recording.pause(1.5);
+    // In blocks as the audio source hands them over.
+    QList<cHeard> utterances;
+    constexpr size_t kBlock = spoken_audio::kRate / 20;
+    for (size_t at = 0; at < recording.samples.size(); at += kBlock)
+        utterances += recogniser.process(
+            recording.samples.data() + at,
+            static_cast<qsizetype>(std::min(kBlock, recording.samples.size() - at)));
+    utterances += recogniser.finish();
+    QStringList heard;
+    for (const cHeard& utterance : utterances)
+        if (!utterance.pattern.isEmpty())
+            heard << utterance.pattern;
+    QCOMPARE(heard, sent.isEmpty() ? QStringList() : QStringList{sent});
 }
 
 QTEST_GUILESS_MAIN(tst_BridgeParts)

@@ -1,0 +1,137 @@
+#include "cUtteranceCheck.h"
+
+#include <algorithm>
+#include <pocketsphinx.h>
+#include <vector>
+
+namespace {
+
+constexpr const char* kPatternSearch = "patterns";
+constexpr const char* kPhoneSearch = "phones";
+
+// The dictionary's phones, each made a word of its own so that a grammar can loop over them with
+// the same acoustic units as the patterns' words. The words' names cannot clash with a pattern's,
+// which holds letters, apostrophes and blanks only.
+constexpr const char* kPhones[] = {"AA", "AE", "AH", "AO", "AW", "AY", "B",  "CH", "D",  "DH",
+                                   "EH", "ER", "EY", "F",  "G",  "HH", "IH", "IY", "JH", "K",
+                                   "L",  "M",  "N",  "NG", "OW", "OY", "P",  "R",  "S",  "SH",
+                                   "T",  "TH", "UH", "UW", "V",  "W",  "Y",  "Z",  "ZH"};
+
+struct Segment {
+    int start, end; // frames, inclusive
+    int acoustic;
+    bool speech;
+};
+
+std::vector<Segment> decode(ps_decoder_s* decoder, const char* search, const qint16* samples,
+                            qsizetype count, QString* words)
+{
+    std::vector<Segment> segments;
+    if (ps_set_search(decoder, search) != 0 || ps_start_utt(decoder) != 0)
+        return segments;
+    // The whole utterance at once: its own cepstral mean, the same for both searches.
+    ps_process_raw(decoder, samples, static_cast<size_t>(count), FALSE, TRUE);
+    ps_end_utt(decoder);
+    const char* hypothesis = ps_get_hyp(decoder, nullptr);
+    if (!hypothesis || !*hypothesis)
+        return segments;
+    if (words)
+        *words = QString::fromLocal8Bit(hypothesis);
+    for (ps_seg_t* seg = ps_seg_iter(decoder); seg; seg = ps_seg_next(seg)) {
+        Segment segment{};
+        ps_seg_frames(seg, &segment.start, &segment.end);
+        ps_seg_prob(seg, &segment.acoustic, nullptr, nullptr);
+        const char* word = ps_seg_word(seg);
+        // Silence, fillers and the grammar's empty transitions, "<sil>", "[NOISE]", "(NULL)".
+        segment.speech = word[0] != '<' && word[0] != '[' && word[0] != '(';
+        if (segment.end >= segment.start)
+            segments.push_back(segment);
+    }
+    return segments;
+}
+
+} // namespace
+
+cUtteranceCheck::cUtteranceCheck(const QString& modelDir)
+{
+    const QByteArray hmm = (modelDir + QStringLiteral("/en-us")).toLocal8Bit();
+    const QByteArray dict = (modelDir + QStringLiteral("/cmudict-en-us.dict")).toLocal8Bit();
+    // The live recogniser has found where the utterance starts and ends; here every frame counts.
+    config_ = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.constData(), "-dict",
+                          dict.constData(), "-samprate", "16000", "-remove_silence", "no", nullptr);
+    if (!config_)
+        return;
+    decoder_ = ps_init(config_);
+    if (!decoder_)
+        return;
+    QByteArray loop = "#JSGF V1.0;\ngrammar phones;\npublic <phones> = (";
+    for (const char* phone : kPhones) {
+        const QByteArray word = "phone_" + QByteArray(phone).toLower();
+        ps_add_word(decoder_, word.constData(), phone, FALSE);
+        loop += (phone == kPhones[0] ? "" : " | ") + word;
+    }
+    loop += ")+;\n";
+    if (ps_set_jsgf_string(decoder_, kPhoneSearch, loop.constData()) != 0) {
+        ps_free(decoder_);
+        decoder_ = nullptr;
+        return;
+    }
+}
+
+cUtteranceCheck::~cUtteranceCheck()
+{
+    if (decoder_)
+        ps_free(decoder_);
+    if (config_)
+        cmd_ln_free_r(config_);
+}
+
+bool cUtteranceCheck::listenFor(const cSpeakablePatterns& patterns)
+{
+    hasPatterns_ = false;
+    if (!decoder_ || patterns.phrases().isEmpty())
+        return decoder_ != nullptr;
+    QByteArray grammar = "#JSGF V1.0;\ngrammar patterns;\npublic <pattern> = ";
+    for (const cSpeakablePatterns::Phrase& phrase : patterns.phrases())
+        grammar +=
+            (&phrase == &patterns.phrases().front() ? "" : " | ") + phrase.spoken.toLocal8Bit();
+    grammar += ";\n";
+    hasPatterns_ = ps_set_jsgf_string(decoder_, kPatternSearch, grammar.constData()) == 0;
+    return hasPatterns_;
+}
+
+cUtteranceCheck::Result cUtteranceCheck::check(const qint16* samples, qsizetype count)
+{
+    Result result;
+    if (!hasPatterns_)
+        return result;
+    const std::vector<Segment> pattern =
+        decode(decoder_, kPatternSearch, samples, count, &result.words);
+    const std::vector<Segment> phones = decode(decoder_, kPhoneSearch, samples, count, nullptr);
+    if (pattern.empty() || phones.empty()) {
+        result.words.clear();
+        return result;
+    }
+    int patternSpeech = 0, phoneSpeech = 0;
+    for (const Segment& phone : phones)
+        phoneSpeech += phone.speech ? phone.end - phone.start + 1 : 0;
+    result.weakestWord = 1e9;
+    for (const Segment& word : pattern) {
+        if (!word.speech)
+            continue;
+        const int length = word.end - word.start + 1;
+        patternSpeech += length;
+        // The phones' score over the word's frames, a phone that straddles its edge in part.
+        double free = 0;
+        for (const Segment& phone : phones) {
+            const int overlap =
+                std::min(phone.end, word.end) - std::max(phone.start, word.start) + 1;
+            if (overlap > 0)
+                free +=
+                    static_cast<double>(phone.acoustic) * overlap / (phone.end - phone.start + 1);
+        }
+        result.weakestWord = std::min(result.weakestWord, (word.acoustic - free) / length);
+    }
+    result.cover = phoneSpeech > 0 ? static_cast<double>(patternSpeech) / phoneSpeech : 0;
+    return result;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "cSpeakablePatterns.h"
+
+#include <QString>
+
+struct cmd_ln_s;
+struct ps_decoder_s;
+
+// A second listen to one whole utterance: which pattern it sounds most like, and how well that
+// pattern stands against any sequence of phones over the same audio. Speech that is no pattern
+// is forced onto the nearest one by the grammar, but leaves stretches the pattern's words do not
+// cover, or words that free phones match far better.
+class cUtteranceCheck {
+public:
+    struct Result {
+        QString words;          // the pattern the grammar hears, or empty when none fits at all
+        double weakestWord = 0; // per frame, the pattern's weakest word against free phones
+        double cover = 0;       // the share of the phones' speech that the pattern's words cover
+    };
+
+    // Loads the acoustic model and dictionary from modelDir; ok() tells whether it could.
+    explicit cUtteranceCheck(const QString& modelDir);
+    ~cUtteranceCheck();
+    cUtteranceCheck(const cUtteranceCheck&) = delete;
+    cUtteranceCheck& operator=(const cUtteranceCheck&) = delete;
+
+    bool ok() const { return decoder_ != nullptr; }
+    // false when the recogniser refuses the patterns.
+    bool listenFor(const cSpeakablePatterns& patterns);
+    // Hears 16 kHz mono audio holding one utterance with some quiet before and after it.
+    Result check(const qint16* samples, qsizetype count);
+
+private:
+    cmd_ln_s* config_ = nullptr;
+    ps_decoder_s* decoder_ = nullptr;
+    bool hasPatterns_ = false;
+};
