@@ -1,6 +1,7 @@
 #include "cUtteranceCheck.h"
 
 #include <algorithm>
+#include <cstring>
 #include <pocketsphinx.h>
 #include <vector>
 
@@ -10,12 +11,14 @@ constexpr const char* kPatternSearch = "patterns";
 constexpr const char* kPhoneSearch = "phones";
 
 // The dictionary's phones, each made a word of its own so that a grammar can loop over them with
-// the same acoustic units as the patterns' words. The words' names cannot clash with a pattern's,
+// the same acoustic units as the patterns' words; and silence and noise, so that the loop need
+// not take a breath or the room for speech. The words' names cannot clash with a pattern's,
 // which holds letters, apostrophes and blanks only.
 constexpr const char* kPhones[] = {"AA", "AE", "AH", "AO", "AW", "AY", "B",  "CH", "D",  "DH",
                                    "EH", "ER", "EY", "F",  "G",  "HH", "IH", "IY", "JH", "K",
                                    "L",  "M",  "N",  "NG", "OW", "OY", "P",  "R",  "S",  "SH",
                                    "T",  "TH", "UH", "UW", "V",  "W",  "Y",  "Z",  "ZH"};
+constexpr const char* kQuiet[][2] = {{"quiet_silence", "SIL"}, {"quiet_noise", "+NSN+"}};
 
 struct Segment {
     int start, end; // frames, inclusive
@@ -43,7 +46,8 @@ std::vector<Segment> decode(ps_decoder_s* decoder, const char* search, const qin
         ps_seg_prob(seg, &segment.acoustic, nullptr, nullptr);
         const char* word = ps_seg_word(seg);
         // Silence, fillers and the grammar's empty transitions, "<sil>", "[NOISE]", "(NULL)".
-        segment.speech = word[0] != '<' && word[0] != '[' && word[0] != '(';
+        segment.speech = word[0] != '<' && word[0] != '[' && word[0] != '(' &&
+                         std::strncmp(word, "quiet_", 6) != 0;
         if (segment.end >= segment.start)
             segments.push_back(segment);
     }
@@ -69,6 +73,10 @@ cUtteranceCheck::cUtteranceCheck(const QString& modelDir)
         const QByteArray word = "phone_" + QByteArray(phone).toLower();
         ps_add_word(decoder_, word.constData(), phone, FALSE);
         loop += (phone == kPhones[0] ? "" : " | ") + word;
+    }
+    for (const auto& [word, phone] : kQuiet) {
+        ps_add_word(decoder_, word, phone, FALSE);
+        loop += QByteArray(" | ") + word;
     }
     loop += ")+;\n";
     if (ps_set_jsgf_string(decoder_, kPhoneSearch, loop.constData()) != 0) {
