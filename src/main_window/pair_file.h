@@ -4,8 +4,10 @@
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 #include <limits>
 
 class cIniFile;
@@ -21,9 +23,15 @@ enum Word { Pattern, Command, Focus };
 // Row indexes are 16-bit: rows 0 to 32766 at most.
 constexpr int kLastPossibleRow = std::numeric_limits<std::int16_t>::max() - 1;
 
+// One allocation: made three times per row while a long table loads and saves.
 inline QString keyOf(Word word, int row)
 {
-    return kWords[word] + QString::number(row);
+    char digits[12];
+    const char* end = std::to_chars(std::begin(digits), std::end(digits), row).ptr;
+    QString key;
+    key.reserve(kWords[word].size() + (end - digits));
+    key.append(kWords[word]).append(QLatin1String(digits, end - digits));
+    return key;
 }
 
 // The row that a key of that word names ("pattern7" and "Pattern7" are row 7, "pattern07" is

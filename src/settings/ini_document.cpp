@@ -144,7 +144,10 @@ IniDocument IniDocument::parse(std::string_view bytes)
         std::size_t eolLength;
         const std::size_t end = lineEnd(text, at, eolLength);
         const std::string_view line(text.data() + at, end - at);
-        const ParsedLine parsed = parseLine(line);
+        // Only a line that starts with '[' can be a header; the keys are parsed by reindex().
+        const std::size_t first = line.find_first_not_of(" \t\v\f");
+        const bool maybeHeader = first != line.npos && line[first] == '[';
+        const ParsedLine parsed = maybeHeader ? parseLine(line) : ParsedLine();
         if (parsed.kind == LineKind::Header) {
             document.sections_.emplace_back();
             document.sections_.back().name = std::string(parsed.name);
