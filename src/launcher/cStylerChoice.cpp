@@ -1,5 +1,6 @@
 #include "cStylerChoice.h"
 
+#include "cKWinScriptStyler.h"
 #include "cSwayStyler.h"
 #include "cToplevelStyler.h"
 #include "cWaylandConnection.h"
@@ -62,9 +63,19 @@ void cStylerChoice::chooseByGlobals()
         use(std::make_unique<cToplevelStyler>(std::move(connection_)), Backend::Toplevels);
         return;
     }
-    reportNotice(QStringLiteral("Window styles apply to X11 programs only on this desktop"));
-    dropConnection();
-    use(std::make_unique<cWindowStyler>(session_.x11Display), Backend::X11);
+    // The connection is kept while the bus is asked, so that a start meanwhile waits for it.
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    cKWinScriptStyler::whenOffered(bus, this, [this, bus](bool offered) {
+        if (styler_)
+            return;
+        dropConnection();
+        if (offered) {
+            use(std::make_unique<cKWinScriptStyler>(bus), Backend::KWinScript);
+            return;
+        }
+        reportNotice(QStringLiteral("Window styles apply to X11 programs only on this desktop"));
+        use(std::make_unique<cWindowStyler>(session_.x11Display), Backend::X11);
+    });
 }
 
 void cStylerChoice::use(std::unique_ptr<cWindowStyling> styler, Backend backend)
