@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fsg_model.h>
+#include <jsgf.h>
 #include <pocketsphinx.h>
 #include <vector>
 
@@ -25,6 +27,25 @@ struct Segment {
     int acoustic;
     bool speech;
 };
+
+// As ps_set_jsgf_string does, but without leaking the parsed grammar, as it does.
+bool setGrammar(ps_decoder_s* decoder, const char* name, const QByteArray& text)
+{
+    jsgf_t* grammar = jsgf_parse_string(text.constData(), nullptr);
+    if (!grammar)
+        return false;
+    bool set = false;
+    if (jsgf_rule_t* rule = jsgf_get_public_rule(grammar)) {
+        fsg_model_t* states =
+            jsgf_build_fsg(grammar, rule, ps_get_logmath(decoder),
+                           static_cast<float>(cmd_ln_float_r(ps_get_config(decoder), "-lw")));
+        // The search keeps its own reference to the states.
+        set = states && ps_set_fsg(decoder, name, states) == 0;
+        fsg_model_free(states);
+    }
+    jsgf_grammar_free(grammar);
+    return set;
+}
 
 std::vector<Segment> decode(ps_decoder_s* decoder, const char* search, const qint16* samples,
                             qsizetype count, QString* words)
@@ -79,7 +100,7 @@ cUtteranceCheck::cUtteranceCheck(const QString& modelDir)
         loop += QByteArray(" | ") + word;
     }
     loop += ")+;\n";
-    if (ps_set_jsgf_string(decoder_, kPhoneSearch, loop.constData()) != 0) {
+    if (!setGrammar(decoder_, kPhoneSearch, loop)) {
         ps_free(decoder_);
         decoder_ = nullptr;
         return;
@@ -104,7 +125,7 @@ bool cUtteranceCheck::listenFor(const cSpeakablePatterns& patterns)
         grammar +=
             (&phrase == &patterns.phrases().front() ? "" : " | ") + phrase.spoken.toLocal8Bit();
     grammar += ";\n";
-    hasPatterns_ = ps_set_jsgf_string(decoder_, kPatternSearch, grammar.constData()) == 0;
+    hasPatterns_ = setGrammar(decoder_, kPatternSearch, grammar);
     return hasPatterns_;
 }
 

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtEndian>
+#include <memory>
 
 class tst_BridgeParts : public QObject {
     Q_OBJECT
@@ -23,6 +24,9 @@ private slots:
     void settingsFile_yieldsThePatternsKormilLoads();
     void utterance_sendsOnlyAPatternSaidAlone_data();
     void utterance_sendsOnlyAPatternSaidAlone();
+
+private:
+    std::unique_ptr<cRecogniser> recogniser_; // loaded once: the model takes a while
 };
 
 void tst_BridgeParts::options_areParsed_data()
@@ -242,24 +246,26 @@ void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone()
     const std::vector<qint16> speech = spoken_audio::speak(said, QStringLiteral("en-us"));
     if (speech.empty())
         QSKIP("espeak-ng and sox make the recording");
-    cRecogniser recogniser(QStringLiteral("/usr/share/pocketsphinx/model/en-us"));
-    if (!recogniser.error().isEmpty())
-        QSKIP(qPrintable(recogniser.error() + QStringLiteral(" (pocketsphinx-en-us)")));
-    recogniser.listenFor(
-        cSpeakablePatterns({"Open Mail", "play music", "lock screen"},
-                           [&](const QString& word) { return recogniser.phonesOf(word); }));
+    if (!recogniser_) {
+        recogniser_ =
+            std::make_unique<cRecogniser>(QStringLiteral("/usr/share/pocketsphinx/model/en-us"));
+        recogniser_->listenFor(cSpeakablePatterns(
+            {"Open Mail", "play music", "lock screen"},
+            [this](const QString& word) { return recogniser_->phonesOf(word); }));
+    }
+    if (!recogniser_->error().isEmpty())
+        QSKIP(qPrintable(recogniser_->error() + QStringLiteral(" (pocketsphinx-en-us)")));
     spoken_audio::Recording recording;
     recording.pause(1.5);
     recording.say(speech);
     recording.pause(1.5);
-    // In blocks as the audio source hands them over.
+    // In blocks as the audio source hands them over; the quiet after the phrase ends it.
     QList<cHeard> utterances;
     constexpr size_t kBlock = spoken_audio::kRate / 20;
     for (size_t at = 0; at < recording.samples.size(); at += kBlock)
-        utterances += recogniser.process(
+        utterances += recogniser_->process(
             recording.samples.data() + at,
             static_cast<qsizetype>(std::min(kBlock, recording.samples.size() - at)));
-    utterances += recogniser.finish();
     QStringList heard;
     for (const cHeard& utterance : utterances)
         if (!utterance.pattern.isEmpty())
