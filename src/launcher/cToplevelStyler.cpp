@@ -148,13 +148,15 @@ void cToplevelStyler::seeDone(Toplevel* toplevel)
             take(*waiting, toplevel);
         } else if (waiting) {
             waiting->candidate = toplevel;
-            toplevel->known = true;
             const pid_t program = waiting->program;
             QTimer::singleShot(kBetterNameMs, this, [this, program] {
                 if (Watch* watch = watchOf(program); watch && !watch->window && watch->candidate)
                     take(*watch, watch->candidate);
             });
         }
+        // Only a window's first announcement makes it new: one that came while no start was
+        // watched is not taken for a later start when its title changes.
+        toplevel->known = true;
         return;
     }
     for (Watch& watch : watches_) {

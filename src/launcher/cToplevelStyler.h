@@ -49,7 +49,7 @@ private:
         bool maximized = false;
         bool minimized = false;
         bool activated = false;
-        bool known = false; // there before a start was watched, or already taken
+        bool known = false; // announced before, or there before any start was watched
     };
 
     struct Watch {

@@ -14,6 +14,11 @@ int main(int argc, char* argv[])
     window.show();
     std::printf("%llu\n", static_cast<unsigned long long>(window.winId()));
     std::fflush(stdout);
+    // With a second argument, the title changes to it a second later.
+    if (argc > 2)
+        QTimer::singleShot(1000, &window, [&window, title = QString::fromLocal8Bit(argv[2])] {
+            window.setWindowTitle(title);
+        });
     QTimer::singleShot(60000, &app, &QApplication::quit);
     return app.exec();
 }

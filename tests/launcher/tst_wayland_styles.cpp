@@ -2,6 +2,7 @@
 #include "launcher/cShell.h"
 #include "launcher/cStylerChoice.h"
 
+#include <QProcess>
 #include <QTest>
 #include <csignal>
 
@@ -50,6 +51,7 @@ private slots:
     void swayIpc_noWindow_isReported();
     void toplevels_styleIsReadBack_data();
     void toplevels_styleIsReadBack();
+    void toplevels_windowThereBeforeTheStart_isNotTaken();
 
 private:
     // The whyNot of the program's style once it is done.
@@ -214,6 +216,22 @@ void tst_WaylandStyles::toplevels_styleIsReadBack()
                                            .arg(command)});
     end(pid);
     end(anchor);
+}
+
+void tst_WaylandStyles::toplevels_windowThereBeforeTheStart_isNotTaken()
+{
+    // The styler is ready before the bystander opens, whatever ran before.
+    QCOMPARE(doneWith(pid_t(toplevels_->Shell(QStringLiteral("true"), 1))), QString());
+    // Opened while nothing was started; its title changes after the start.
+    QProcess bystander;
+    bystander.start(QStringLiteral(X_CLIENT_EXECUTABLE),
+                    {QStringLiteral("bystander"), QStringLiteral("renamed")});
+    QTRY_VERIFY_WITH_TIMEOUT(sway_.windows().contains(bystander.processId()), 10000);
+    const auto pid = toplevels_->Shell(QStringLiteral("sleep 30"), 3);
+    QCOMPARE(doneWith(pid_t(pid)), QStringLiteral("no window appeared within 5 seconds"));
+    ::kill(pid_t(pid), SIGTERM);
+    end(bystander.processId());
+    bystander.waitForFinished();
 }
 
 QTEST_GUILESS_MAIN(tst_WaylandStyles)
