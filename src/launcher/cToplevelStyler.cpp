@@ -24,8 +24,7 @@ constexpr int kSettleMs = 1000;
 const zwlr_foreign_toplevel_manager_v1_listener cToplevelStyler::managerListener_ = {
     [](void* data, zwlr_foreign_toplevel_manager_v1*, zwlr_foreign_toplevel_handle_v1* handle) {
         auto* styler = static_cast<cToplevelStyler*>(data);
-        // Told before the styler was ready: there before any start.
-        auto* toplevel = new Toplevel{handle, styler, {}, false, false, false, !styler->ready_};
+        auto* toplevel = new Toplevel{handle, styler, {}, false, false, false, false};
         styler->toplevels_.append(toplevel);
         zwlr_foreign_toplevel_handle_v1_add_listener(handle, &handleListener_, toplevel);
     },
@@ -67,12 +66,11 @@ const wl_callback_listener cToplevelStyler::syncListener_ = {
     [](void* data, wl_callback* callback, std::uint32_t) {
         wl_callback_destroy(callback);
         auto* styler = static_cast<cToplevelStyler*>(data);
-        styler->ready_ = true;
-        // Started from the event loop: the connection is still reading here.
-        QTimer::singleShot(0, styler, [styler] {
-            for (const auto& [program, windowStyle] : std::exchange(styler->waiting_, {}))
-                styler->startWatching(program, windowStyle);
-        });
+        styler->sync_ = nullptr;
+        for (const auto& [program, windowStyle] : std::exchange(styler->syncing_, {}))
+            styler->startWatching(program, windowStyle);
+        if (!styler->waiting_.isEmpty())
+            styler->askSync();
     },
 };
 
@@ -89,8 +87,6 @@ cToplevelStyler::cToplevelStyler(std::unique_ptr<cWaylandConnection> connection,
     if (const cWaylandConnection::Global* seat = connection_->global(wl_seat_interface.name))
         seat_ =
             static_cast<wl_seat*>(wl_registry_bind(registry, seat->name, &wl_seat_interface, 1));
-    // Answered once every window there is now has been told.
-    wl_callback_add_listener(wl_display_sync(connection_->display()), &syncListener_, this);
     connection_->flush();
     connect(connection_.get(), &cWaylandConnection::lost, this, [this] {
         for (const Watch& watch : std::vector<Watch>(watches_.begin(), watches_.end()))
@@ -100,6 +96,8 @@ cToplevelStyler::cToplevelStyler(std::unique_ptr<cWaylandConnection> connection,
 
 cToplevelStyler::~cToplevelStyler()
 {
+    if (sync_)
+        wl_callback_destroy(sync_);
     for (Toplevel* toplevel : toplevels_) {
         zwlr_foreign_toplevel_handle_v1_destroy(toplevel->handle);
         delete toplevel;
@@ -113,10 +111,19 @@ cToplevelStyler::~cToplevelStyler()
 
 void cToplevelStyler::apply(pid_t program, std::int16_t windowStyle)
 {
-    if (ready_)
-        startWatching(program, windowStyle);
-    else
-        waiting_.append({program, windowStyle});
+    waiting_.append({program, windowStyle});
+    if (!sync_)
+        askSync();
+}
+
+void cToplevelStyler::askSync()
+{
+    // Answered once every window the compositor had announced by now has been told here: those
+    // are there before the start, not new, though they may not have been read yet.
+    syncing_ = std::exchange(waiting_, {});
+    sync_ = wl_display_sync(connection_->display());
+    wl_callback_add_listener(sync_, &syncListener_, this);
+    connection_->flush();
 }
 
 void cToplevelStyler::startWatching(pid_t program, std::int16_t windowStyle)

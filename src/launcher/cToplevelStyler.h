@@ -62,6 +62,7 @@ private:
         QDeadlineTimer handBack;       // while the new window's activation is undone
     };
 
+    void askSync();
     void startWatching(pid_t program, std::int16_t windowStyle);
     void take(Watch& watch, Toplevel* window);
     void handBackFocus(Watch& watch);
@@ -80,8 +81,11 @@ private:
     std::unique_ptr<cWaylandConnection> connection_;
     zwlr_foreign_toplevel_manager_v1* manager_ = nullptr;
     wl_seat* seat_ = nullptr;
-    bool ready_ = false; // the windows that were there before have all been told
+    wl_callback* sync_ = nullptr;
+    // Watched once sync_ is answered.
+    QVector<QPair<pid_t, std::int16_t>> syncing_;
+    // Applied while sync_ was out: a sync of their own follows.
+    QVector<QPair<pid_t, std::int16_t>> waiting_;
     QVector<Toplevel*> toplevels_;
     QVector<Watch> watches_;
-    QVector<QPair<pid_t, std::int16_t>> waiting_;
 };
