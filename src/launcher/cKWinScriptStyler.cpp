@@ -2,6 +2,7 @@
 
 #include "kwin_script.h"
 #include "process_session.h"
+#include "style_readback.h"
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
@@ -193,30 +194,9 @@ void cKWinScriptStyler::report(pid_t program, const QList<QVariant>& state)
     if (watch == watches_.end() || !watch->second.claimed)
         return;
     const bool gone = state.at(0).toBool();
-    const bool minimized = state.at(1).toBool();
-    const bool maximized = state.at(2).toBool();
-    const bool active = state.at(3).toBool();
-    const bool unlisted = state.at(4).toBool();
-    const bool focusKept = state.at(5).toBool();
-    bool took = false;
-    switch (watch->second.style) {
-    case 0:
-        took = minimized && unlisted && focusKept;
-        break;
-    case 2:
-    case 6:
-        took = minimized && focusKept;
-        break;
-    case 1:
-        took = active && !minimized;
-        break;
-    case 3:
-        took = maximized && active;
-        break;
-    case 4:
-        took = !minimized && !active && focusKept;
-        break;
-    }
+    const bool took = showsStyle(watch->second.style,
+                                 {state.at(1).toBool(), state.at(2).toBool(), state.at(3).toBool(),
+                                  state.at(4).toBool(), state.at(5).toBool()});
     // A window closed before its state was read back: nothing to tell.
     finish(program, gone || took ? QString() : QStringLiteral("the desktop ignored it"));
 }

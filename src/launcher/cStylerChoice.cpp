@@ -1,6 +1,7 @@
 #include "cStylerChoice.h"
 
 #include "cKWinScriptStyler.h"
+#include "cPlasmaWindowStyler.h"
 #include "cSwayStyler.h"
 #include "cToplevelStyler.h"
 #include "cWaylandConnection.h"
@@ -59,6 +60,10 @@ void cStylerChoice::choose()
 
 void cStylerChoice::chooseByGlobals()
 {
+    if (connection_->global("org_kde_plasma_window_management")) {
+        use(std::make_unique<cPlasmaWindowStyler>(std::move(connection_)), Backend::PlasmaWindows);
+        return;
+    }
     if (connection_->global("zwlr_foreign_toplevel_manager_v1")) {
         use(std::make_unique<cToplevelStyler>(std::move(connection_)), Backend::Toplevels);
         return;

@@ -24,7 +24,8 @@ struct DesktopSession {
 // The window styler for the desktop at hand, chosen when a style is first applied: on an X11
 // session the X11 one (cWindowStyler); on sway its IPC (cSwayStyler); on another Wayland
 // session, once the compositor has told what it offers, the wlroots toplevel protocol
-// (cToplevelStyler) where it offers that, or on KWin a script of its own (cKWinScriptStyler).
+// (cToplevelStyler) where it offers that, on KWin its window management protocol
+// (cPlasmaWindowStyler) where it offers that to Kormil, or else a script (cKWinScriptStyler).
 // These style native and X11 windows alike.
 // Where the compositor offers neither (GNOME, Weston) it says so once and keeps the X11 one,
 // which still styles the X11 programs that run on the compositor's X server. Without a Wayland
@@ -33,7 +34,7 @@ class cStylerChoice : public QObject, public cWindowStyling {
     Q_OBJECT
 
 public:
-    enum class Backend { Undecided, X11, Sway, Toplevels, KWinScript };
+    enum class Backend { Undecided, X11, Sway, Toplevels, PlasmaWindows, KWinScript };
 
     explicit cStylerChoice(DesktopSession session, QObject* parent = nullptr);
     ~cStylerChoice() override;

@@ -7,6 +7,7 @@
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusReply>
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QProcess>
@@ -17,7 +18,8 @@
 // A KWin of the test's own (kwin_wayland --virtual) with a session bus of its own, in a runtime
 // directory of its own. Where the file capability of the installed kwin_wayland keeps it from
 // starting (a container's bounding set may lack it), a plain copy runs; KWin finds its platform
-// plugin by that file name, so the copy keeps it.
+// plugin by that file name, so the copy keeps it. A program named at the start is offered KWin's
+// window management protocol, as an installed desktop entry does for Kormil.
 class KWinDisplay {
 public:
     struct Window {
@@ -35,7 +37,7 @@ public:
     }
 
     // Empty once it runs; otherwise why not.
-    QString start()
+    QString start(const QString& trusted)
     {
         bus_.start(QStandardPaths::findExecutable(QStringLiteral("dbus-daemon")),
                    {QStringLiteral("--session"), QStringLiteral("--nofork"),
@@ -51,6 +53,10 @@ public:
         environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
         environment.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), busAddress_);
         environment.insert(QStringLiteral("KWIN_COMPOSE"), QStringLiteral("Q"));
+        for (const char* name : {"XDG_DATA_HOME", "XDG_CACHE_HOME", "XDG_CONFIG_HOME"})
+            environment.insert(QLatin1String(name), runtime_.filePath(QLatin1String(name)));
+        if (const QString why = trust(trusted, environment); !why.isEmpty())
+            return why;
         compositor_.setProcessEnvironment(environment);
         compositor_.setProcessChannelMode(QProcess::MergedChannels);
         const QStringList arguments{QStringLiteral("--virtual"),
@@ -162,6 +168,30 @@ public:
     }
 
 private:
+    // KWin finds the desktop entry in the cache kbuildsycoca5 makes.
+    QString trust(const QString& program, const QProcessEnvironment& environment)
+    {
+        QDir().mkpath(runtime_.filePath(QStringLiteral("XDG_DATA_HOME/applications")));
+        QFile entry(
+            runtime_.filePath(QStringLiteral("XDG_DATA_HOME/applications/kormil-test.desktop")));
+        if (!entry.open(QIODevice::WriteOnly) ||
+            entry.write("[Desktop Entry]\nType=Application\nName=Kormil test\nExec=" +
+                        QFile::encodeName(program) +
+                        "\nX-KDE-Wayland-Interfaces=org_kde_plasma_window_management\n") < 0)
+            return QStringLiteral("cannot write its desktop entry");
+        entry.close();
+        const QString cache = QStandardPaths::findExecutable(QStringLiteral("kbuildsycoca5"));
+        if (cache.isEmpty())
+            return QStringLiteral("needs kbuildsycoca5 (package kwin-wayland brings it)");
+        QProcess build;
+        build.setProcessEnvironment(environment);
+        build.start(cache, {QStringLiteral("--noincremental")});
+        if (!build.waitForFinished(60000) || build.exitCode() != 0)
+            return QStringLiteral("kbuildsycoca5 failed: ") +
+                   QString::fromLocal8Bit(build.readAllStandardError()).trimmed();
+        return {};
+    }
+
     static QDBusMessage scripting(const QString& method)
     {
         return QDBusMessage::createMethodCall(QStringLiteral("org.kde.KWin"),
