@@ -17,6 +17,10 @@ file(READ "${PREFIX}/share/applications/kormil.desktop" entry)
 if(NOT entry MATCHES "\nExec=${PREFIX}/bin/kormil\n")
   message(FATAL_ERROR "the menu entry does not start the installed program:\n${entry}")
 endif()
+# KWin offers its window management protocol only to a program an entry names so.
+if(NOT entry MATCHES "\nX-KDE-Wayland-Interfaces=org_kde_plasma_window_management\n")
+  message(FATAL_ERROR "the menu entry does not ask KWin for its window management:\n${entry}")
+endif()
 find_program(VALIDATE desktop-file-validate)
 if(VALIDATE)
   execute_process(COMMAND "${VALIDATE}" "${PREFIX}/share/applications/kormil.desktop"
