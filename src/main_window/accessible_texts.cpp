@@ -5,6 +5,7 @@
 #include "pair_editor/frmAddEdit.h"
 
 #include <QAbstractItemModel>
+#include <QAccessible>
 #include <QEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -60,12 +61,45 @@ void describeInsertedRows(const frmMain& window, const QListWidget* list, int fi
     describePatternRows(window, first, last);
 }
 
+// Rows are described only while assistive technology is active: for a long table the
+// descriptions are a large part of the start-up. When it comes later, every row gets its
+// description at once, before it can ask for any.
+class cActiveAccessibility : public QObject, public QAccessible::ActivationObserver {
+public:
+    explicit cActiveAccessibility(frmMain& window)
+        : QObject(&window), window_(window), active_(QAccessible::isActive())
+    {
+        QAccessible::installActivationObserver(this);
+    }
+    ~cActiveAccessibility() override { QAccessible::removeActivationObserver(this); }
+
+    bool active() const { return active_; }
+
+    void accessibilityActiveChanged(bool active) override
+    {
+        const bool came = active && !active_;
+        active_ = active;
+        if (!came)
+            return;
+        const QSignalBlocker quietStyles(window_.lstFocus->model());
+        const QSignalBlocker quietPatterns(window_.lstPattern->model());
+        describeStyleRows(window_, 0, window_.lstFocus->count() - 1);
+        describePatternRows(window_, 0, window_.lstPattern->count() - 1);
+    }
+
+private:
+    frmMain& window_;
+    bool active_;
+};
+
 void keepPairRowsDescribed(frmMain& window)
 {
+    auto* accessibility = new cActiveAccessibility(window);
     for (QListWidget* list : {window.lstPattern, window.lstCommand, window.lstFocus})
         QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
-                         [&window, list](const QModelIndex&, int first, int last) {
-                             describeInsertedRows(window, list, first, last);
+                         [&window, list, accessibility](const QModelIndex&, int first, int last) {
+                             if (accessibility->active())
+                                 describeInsertedRows(window, list, first, last);
                          });
     // A pattern's own text is not part of its description; descriptions set here change no text.
     for (QListWidget* list : {window.lstCommand, window.lstFocus})
