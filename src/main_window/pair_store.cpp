@@ -4,8 +4,10 @@
 #include <QScopedValueRollback>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 using namespace pair_file;
 
@@ -85,18 +87,27 @@ int frmMain::loadPairs()
     // Every index up to the highest pattern, so that gaps and incomplete rows lose nothing.
     const QStringList keys = iniFile_.AllKeys();
     const int highestPattern = highestPatternRow(keys);
+    // The values of all rows in one pass over the section, as reading each key would give them.
+    std::array<std::vector<QString>, 3> read;
+    for (std::vector<QString>& column : read)
+        column.resize(static_cast<std::size_t>(highestPattern + 1));
+    for (auto& [key, value] : iniFile_.SectionValues()) {
+        for (const Word word : {Pattern, Command, Focus}) {
+            const int row = rowOf(key, word);
+            if (row >= 0 && row <= highestPattern) {
+                read[word][static_cast<std::size_t>(row)] = std::move(value);
+                break;
+            }
+        }
+    }
     LoadedRows rows;
     for (intLoop = 0; intLoop <= highestPattern; ++intLoop) {
-        iniFile_.setKey(keyOf(Pattern, intLoop));
-        QString pattern = iniFile_.Value();
-        if (pattern.isEmpty())
+        const auto at = static_cast<std::size_t>(intLoop);
+        if (read[Pattern][at].isEmpty())
             continue;
         rows.indexes.append(intLoop);
-        rows.columns[Pattern].append(std::move(pattern));
-        for (const Word word : {Command, Focus}) {
-            iniFile_.setKey(keyOf(word, intLoop));
-            rows.columns[word].append(iniFile_.Value());
-        }
+        for (const Word word : {Pattern, Command, Focus})
+            rows.columns[word].append(std::move(read[word][at]));
     }
     // Rows are gathered first and appended in one step each: far faster for long tables. The
     // patterns come last, so that each list's rows are described as they arrive.

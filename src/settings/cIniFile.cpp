@@ -27,6 +27,13 @@ QString fromNative(const char* bytes, qsizetype size)
                                    [](char c) { return static_cast<unsigned char>(c) < 0x80; });
     return ascii ? QString::fromLatin1(bytes, size) : QString::fromLocal8Bit(bytes, size);
 }
+
+// A value cut to fit the buffer may end inside a character: that character's bytes are dropped.
+QString valueText(std::string_view read)
+{
+    return fromNative(read.data(), static_cast<qsizetype>(profile::wholeCharacters(read)));
+}
+
 constexpr std::uint32_t kListBufferSize = 8192;
 
 QString readThroughBuffer(const char* section, const char* key, const char* defaultText,
@@ -81,9 +88,21 @@ QString cIniFile::Value() const
     const std::int32_t count =
         profile::GetPrivateProfileStringA(section_.native(), key_.native(), default_.native(),
                                           buffer, kValueBufferSize, path_.native());
-    // A value cut to fit the buffer may end inside a character: drop that character's bytes.
-    return fromNative(buffer, static_cast<qsizetype>(profile::wholeCharacters(
-                                  std::string_view(buffer, static_cast<std::size_t>(count)))));
+    return valueText(std::string_view(buffer, static_cast<std::size_t>(count)));
+}
+
+QList<std::pair<QString, QString>> cIniFile::SectionValues() const
+{
+    QList<std::pair<QString, QString>> values;
+    if (!section_.native() || !path_.native())
+        return values;
+    const std::vector<profile::KeyValue> read =
+        profile::sectionValues(section_.native(), kValueBufferSize, path_.native());
+    values.reserve(static_cast<qsizetype>(read.size()));
+    for (const profile::KeyValue& entry : read)
+        values.append({fromNative(entry.key.data(), static_cast<qsizetype>(entry.key.size())),
+                       valueText(entry.value)});
+    return values;
 }
 
 void cIniFile::setValue(const OptionalText& sValue)

@@ -220,6 +220,20 @@ std::vector<std::string_view> IniDocument::keyNames(std::string_view section) co
     return names;
 }
 
+std::vector<IniDocument::Entry> IniDocument::firstKeys(std::string_view section) const
+{
+    std::vector<Entry> entries;
+    const Section* found = findSection(section);
+    if (!found)
+        return entries;
+    entries.reserve(found->keys.size());
+    for (const Key& key : found->keys) {
+        if (key.first)
+            entries.push_back({key.name, key.hasValue ? &key.value : nullptr, key.quoted});
+    }
+    return entries;
+}
+
 std::vector<std::string_view> IniDocument::sectionNames() const
 {
     std::vector<std::string_view> names;

@@ -33,6 +33,15 @@ public:
     // The listed keys of the first section of that exact name, duplicates included, in file
     // order.
     std::vector<std::string_view> keyNames(std::string_view section) const;
+    // The keys of the section that value() finds, the first of each name, in file order (also
+    // comments and keys without a value, which value() reads as null), each with what value()
+    // gives for it: one pass over the section for a caller that reads most of it.
+    struct Entry {
+        std::string_view name;
+        const std::string* value;
+        bool quoted;
+    };
+    std::vector<Entry> firstKeys(std::string_view section) const;
     // The name of every section header but an empty one, duplicates included, in file order.
     std::vector<std::string_view> sectionNames() const;
 

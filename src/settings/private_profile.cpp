@@ -162,6 +162,24 @@ std::vector<std::string> keyNames(const char* section, const char* path)
     });
 }
 
+std::vector<KeyValue> sectionValues(const char* section, std::uint32_t bufferSize, const char* path)
+{
+    if (!section || !path || !*path || bufferSize == 0)
+        return {};
+    return withFile(path, [&](const OpenFile& file) {
+        std::vector<KeyValue> values;
+        for (const IniDocument::Entry& entry :
+             file.document.firstKeys(CallerText(section).text())) {
+            const std::string_view text = entry.value ? *entry.value : std::string_view();
+            values.push_back(
+                {std::string(entry.name),
+                 std::string(text.substr(
+                     0, readLength(text.size(), entry.value && entry.quoted, bufferSize)))});
+        }
+        return values;
+    });
+}
+
 int readError(const std::string& path)
 {
     return withFile(path.c_str(), [](const OpenFile& file) { return file.readError; });

@@ -19,11 +19,7 @@ std::string_view cleanedDefault(std::string_view text, bool* quoted)
 
 std::int32_t copyEntry(std::string_view text, bool quoted, char* buffer, std::uint32_t bufferSize)
 {
-    std::size_t count = std::min<std::size_t>(text.size(), bufferSize - 1);
-    // Windows copies a quoted text with its closing quote and then drops the last byte
-    // copied, so a buffer that just misses the closing quote loses a byte of the text too.
-    if (quoted && bufferSize >= text.size() + 1)
-        count = std::min<std::size_t>(text.size() + 1, bufferSize - 1) - 1;
+    const std::size_t count = readLength(text.size(), quoted, bufferSize);
     std::memcpy(buffer, text.data(), count);
     buffer[count] = '\0';
     return static_cast<std::int32_t>(count);
@@ -55,6 +51,18 @@ std::int32_t copyList(const std::vector<std::string_view>& names, char* buffer,
 }
 
 } // namespace
+
+std::size_t readLength(std::size_t size, bool quoted, std::uint32_t bufferSize)
+{
+    // Windows copies a quoted text with its closing quote and then drops the last byte
+    // copied, so a buffer that just misses the closing quote loses a byte of the text too.
+    // A buffer of one byte holds the NUL alone.
+    if (quoted && bufferSize >= size + 1) {
+        const std::size_t copied = std::min<std::size_t>(size + 1, bufferSize - 1);
+        return copied == 0 ? 0 : copied - 1;
+    }
+    return std::min<std::size_t>(size, bufferSize - 1);
+}
 
 std::int32_t answerRead(const IniDocument& document, const char* section, const char* key,
                         const char* defaultText, char* buffer, std::uint32_t bufferSize)

@@ -85,6 +85,8 @@ class tst_PrivateProfile : public QObject {
 private slots:
     void init();
     void missingFile_readsDefaultsAndEmptyLists();
+    void sectionValues_readAsEachKeyReads_data();
+    void sectionValues_readAsEachKeyReads();
     void write_data();
     void write();
     void fileEncoding_isReadAndWrittenBack_data();
@@ -126,6 +128,52 @@ void tst_PrivateProfile::missingFile_readsDefaultsAndEmptyLists()
     QCOMPARE(get("s", kAbsent, kAbsent, 255, missing).count, 0);
     QCOMPARE(get(kAbsent, kAbsent, kAbsent, 255, missing).count, 0);
     QVERIFY(!QFile::exists(missing));
+}
+
+void tst_PrivateProfile::sectionValues_readAsEachKeyReads_data()
+{
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("section");
+    QTest::addColumn<int>("bufferSize");
+    QTest::addColumn<QByteArrayList>("keys");
+
+    const QByteArray quoted = "[s]\n a = \"x y\" \nb='z'\nc=\"\"\nd=\"open\n";
+    QTest::newRow("blanks and quotes")
+        << quoted << QByteArray(" S ") << 255 << QByteArrayList{"a", "b", "c", "d"};
+    QTest::newRow("quoted, cut short")
+        << quoted << QByteArray("s") << 4 << QByteArrayList{"a", "b", "c", "d"};
+    QTest::newRow("quoted, a buffer of one byte")
+        << quoted << QByteArray("s") << 1 << QByteArrayList{"a", "b", "c", "d"};
+    QTest::newRow("the first of each name, comments and keys without a value")
+        << QByteArray("[s]\nk=1\nK=2\nbare\nbare=3\n;note=4\nempty=\n") << QByteArray("s") << 255
+        << QByteArrayList{"k", "bare", ";note", "empty"};
+    QTest::newRow("the first section of that name")
+        << QByteArray("[s]\na=1\n[t]\nb=2\n[S]\na=3\nc=4\n") << QByteArray("s") << 255
+        << QByteArrayList{"a"};
+    QTest::newRow("254 bytes, a character cut") << "[s]\nlong=" + QByteArray(253, 'x') + "\u00e9\n"
+                                                << QByteArray("s") << 255 << QByteArrayList{"long"};
+    QTest::newRow("no such section")
+        << QByteArray("[s]\na=1\n") << QByteArray("t") << 255 << QByteArrayList{};
+}
+
+void tst_PrivateProfile::sectionValues_readAsEachKeyReads()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, section);
+    QFETCH(int, bufferSize);
+    QFETCH(QByteArrayList, keys);
+    putFile(path(), file);
+    const auto size = static_cast<std::uint32_t>(bufferSize);
+
+    QByteArrayList names;
+    for (const profile::KeyValue& entry :
+         profile::sectionValues(section.constData(), size, path().toLocal8Bit())) {
+        const QByteArray key = QByteArray::fromStdString(entry.key);
+        names << key;
+        const Read read = get(section, key, "", size, path());
+        QCOMPARE(QByteArray::fromStdString(entry.value), read.bytes.left(read.count));
+    }
+    QCOMPARE(names, keys);
 }
 
 void tst_PrivateProfile::write_data()
