@@ -38,6 +38,14 @@ inline QString keyOf(Word word, int row)
 // none), or -1.
 int rowOf(const QString& key, Word word);
 
+// The word and row of a key of any of the three words ("Command7": Command, 7); row -1 when the
+// key names no row.
+struct RowKey {
+    Word word;
+    int row;
+};
+RowKey rowKeyOf(const QString& key);
+
 // The rows as loaded: file index and the three texts of each.
 struct LoadedRows {
     QList<int> indexes;

@@ -91,15 +91,11 @@ int frmMain::loadPairs()
     std::array<std::vector<QString>, 3> read;
     for (std::vector<QString>& column : read)
         column.resize(static_cast<std::size_t>(highestPattern + 1));
-    for (auto& [key, value] : iniFile_.SectionValues()) {
-        for (const Word word : {Pattern, Command, Focus}) {
-            const int row = rowOf(key, word);
-            if (row >= 0 && row <= highestPattern) {
-                read[word][static_cast<std::size_t>(row)] = std::move(value);
-                break;
-            }
-        }
-    }
+    iniFile_.ForEachValue([&read, highestPattern](const QString& key, QString value) {
+        const auto [word, row] = rowKeyOf(key);
+        if (row >= 0 && row <= highestPattern)
+            read[word][static_cast<std::size_t>(row)] = std::move(value);
+    });
     LoadedRows rows;
     for (intLoop = 0; intLoop <= highestPattern; ++intLoop) {
         const auto at = static_cast<std::size_t>(intLoop);

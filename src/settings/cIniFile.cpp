@@ -21,11 +21,16 @@ constexpr std::uint32_t kValueBufferSize = 255;
 
 // Settings texts are mostly ASCII, which reads the same in every 8-bit encoding: widening it
 // is far cheaper than decoding.
+bool isAscii(const char* bytes, qsizetype size)
+{
+    return std::all_of(bytes, bytes + size,
+                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
 QString fromNative(const char* bytes, qsizetype size)
 {
-    const bool ascii = std::all_of(bytes, bytes + size,
-                                   [](char c) { return static_cast<unsigned char>(c) < 0x80; });
-    return ascii ? QString::fromLatin1(bytes, size) : QString::fromLocal8Bit(bytes, size);
+    return isAscii(bytes, size) ? QString::fromLatin1(bytes, size)
+                                : QString::fromLocal8Bit(bytes, size);
 }
 
 // A value cut to fit the buffer may end inside a character: that character's bytes are dropped.
@@ -91,18 +96,23 @@ QString cIniFile::Value() const
     return valueText(std::string_view(buffer, static_cast<std::size_t>(count)));
 }
 
-QList<std::pair<QString, QString>> cIniFile::SectionValues() const
+void cIniFile::ForEachValue(const std::function<void(const QString&, QString)>& visit) const
 {
-    QList<std::pair<QString, QString>> values;
     if (!section_.native() || !path_.native())
-        return values;
-    const std::vector<profile::KeyValue> read =
-        profile::sectionValues(section_.native(), kValueBufferSize, path_.native());
-    values.reserve(static_cast<qsizetype>(read.size()));
-    for (const profile::KeyValue& entry : read)
-        values.append({fromNative(entry.key.data(), static_cast<qsizetype>(entry.key.size())),
-                       valueText(entry.value)});
-    return values;
+        return;
+    // One key text, refilled for each key: most keys are short ASCII names.
+    QString keyText;
+    profile::forEachValue(section_.native(), kValueBufferSize, path_.native(),
+                          [&](std::string_view key, std::string_view value) {
+                              const auto size = static_cast<qsizetype>(key.size());
+                              if (isAscii(key.data(), size)) {
+                                  keyText.resize(0);
+                                  keyText.append(QLatin1String(key.data(), size));
+                              } else {
+                                  keyText = QString::fromLocal8Bit(key.data(), size);
+                              }
+                              visit(keyText, valueText(value));
+                          });
 }
 
 void cIniFile::setValue(const OptionalText& sValue)

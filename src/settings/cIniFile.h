@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class cPlaceableWindow;
@@ -38,9 +39,9 @@ public:
 
     // The stored value, cut to 254 characters, or Default ("" when unset) for a missing entry.
     QString Value() const;
-    // Every key of the current section that Value() finds, in file order, with what Value()
-    // reads for it when Default is unset; one look at the section for them all.
-    QList<std::pair<QString, QString>> SectionValues() const;
+    // Calls `visit` with every key of the current section that Value() finds, in file order, and
+    // what Value() reads for it when Default is unset; one look at the section for them all.
+    void ForEachValue(const std::function<void(const QString& key, QString value)>& visit) const;
     // The stored value however long it is, or Default.
     QString WholeValue() const;
     // Writes the key with every NUL character removed; an unset value removes the key.

@@ -162,21 +162,19 @@ std::vector<std::string> keyNames(const char* section, const char* path)
     });
 }
 
-std::vector<KeyValue> sectionValues(const char* section, std::uint32_t bufferSize, const char* path)
+void forEachValue(const char* section, std::uint32_t bufferSize, const char* path,
+                  const std::function<void(std::string_view key, std::string_view value)>& visit)
 {
     if (!section || !path || !*path || bufferSize == 0)
-        return {};
-    return withFile(path, [&](const OpenFile& file) {
-        std::vector<KeyValue> values;
+        return;
+    withFile(path, [&](const OpenFile& file) {
         for (const IniDocument::Entry& entry :
              file.document.firstKeys(CallerText(section).text())) {
             const std::string_view text = entry.value ? *entry.value : std::string_view();
-            values.push_back(
-                {std::string(entry.name),
-                 std::string(text.substr(
-                     0, readLength(text.size(), entry.value && entry.quoted, bufferSize)))});
+            visit(entry.name,
+                  text.substr(0, readLength(text.size(), entry.value && entry.quoted, bufferSize)));
         }
-        return values;
+        return 0;
     });
 }
 

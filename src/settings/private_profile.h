@@ -3,6 +3,7 @@
 #include "ini_document.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -73,15 +74,12 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
 // them all).
 std::vector<std::string> keyNames(const char* section, const char* path);
 
-// Every key of the section that a value read finds, in file order, with the value that
-// GetPrivateProfileStringA reads for it with an empty default into a buffer of `bufferSize`
-// bytes: the same as one such read per key, in one pass over the section.
-struct KeyValue {
-    std::string key;
-    std::string value;
-};
-std::vector<KeyValue> sectionValues(const char* section, std::uint32_t bufferSize,
-                                    const char* path);
+// Calls `visit` with every key of the section that a value read finds, in file order, and the
+// value that GetPrivateProfileStringA reads for it with an empty default into a buffer of
+// `bufferSize` bytes: the same as one such read per key, in one pass over the section. The
+// texts last as long as the call.
+void forEachValue(const char* section, std::uint32_t bufferSize, const char* path,
+                  const std::function<void(std::string_view key, std::string_view value)>& visit);
 
 // 0 when the file is missing or was read; otherwise the errno value that kept it from being read
 // (a file in that state is never written): EISDIR for a folder, EINVAL for anything else that

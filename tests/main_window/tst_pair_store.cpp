@@ -183,6 +183,12 @@ void tst_PairStore::rowOf_takesOnlyTheKeysTheLoaderReads()
     QFETCH(int, word);
     QFETCH(int, row);
     QCOMPARE(pair_file::rowOf(key, static_cast<pair_file::Word>(word)), row);
+    // Told apart from the key alone, whatever the word.
+    const pair_file::RowKey rowKey = pair_file::rowKeyOf(key);
+    if (row >= 0) {
+        QCOMPARE(int(rowKey.word), word);
+        QCOMPARE(rowKey.row, row);
+    }
 }
 
 void tst_PairStore::saveThenLoad_roundTrip_data()

@@ -85,8 +85,8 @@ class tst_PrivateProfile : public QObject {
 private slots:
     void init();
     void missingFile_readsDefaultsAndEmptyLists();
-    void sectionValues_readAsEachKeyReads_data();
-    void sectionValues_readAsEachKeyReads();
+    void forEachValue_readsAsEachKeyReads_data();
+    void forEachValue_readsAsEachKeyReads();
     void write_data();
     void write();
     void fileEncoding_isReadAndWrittenBack_data();
@@ -130,7 +130,7 @@ void tst_PrivateProfile::missingFile_readsDefaultsAndEmptyLists()
     QVERIFY(!QFile::exists(missing));
 }
 
-void tst_PrivateProfile::sectionValues_readAsEachKeyReads_data()
+void tst_PrivateProfile::forEachValue_readsAsEachKeyReads_data()
 {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QByteArray>("section");
@@ -156,7 +156,7 @@ void tst_PrivateProfile::sectionValues_readAsEachKeyReads_data()
         << QByteArray("[s]\na=1\n") << QByteArray("t") << 255 << QByteArrayList{};
 }
 
-void tst_PrivateProfile::sectionValues_readAsEachKeyReads()
+void tst_PrivateProfile::forEachValue_readsAsEachKeyReads()
 {
     QFETCH(QByteArray, file);
     QFETCH(QByteArray, section);
@@ -166,14 +166,17 @@ void tst_PrivateProfile::sectionValues_readAsEachKeyReads()
     const auto size = static_cast<std::uint32_t>(bufferSize);
 
     QByteArrayList names;
-    for (const profile::KeyValue& entry :
-         profile::sectionValues(section.constData(), size, path().toLocal8Bit())) {
-        const QByteArray key = QByteArray::fromStdString(entry.key);
-        names << key;
-        const Read read = get(section, key, "", size, path());
-        QCOMPARE(QByteArray::fromStdString(entry.value), read.bytes.left(read.count));
-    }
+    QByteArrayList values;
+    profile::forEachValue(section.constData(), size, path().toLocal8Bit(),
+                          [&](std::string_view key, std::string_view value) {
+                              names << QByteArray(key.data(), qsizetype(key.size()));
+                              values << QByteArray(value.data(), qsizetype(value.size()));
+                          });
     QCOMPARE(names, keys);
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const Read read = get(section, names[i], "", size, path());
+        QCOMPARE(values[i], read.bytes.left(read.count));
+    }
 }
 
 void tst_PrivateProfile::write_data()
