@@ -41,6 +41,11 @@ frmMain::frmMain(frmMainSeams seams, QWidget* parent) : QWidget(parent), seams_(
 
 frmMain::~frmMain()
 {
+    // Destroying the lists resets their models; this half-destroyed window must not hear it.
+    for (QListWidget* list : {lstPattern, lstCommand, lstFocus}) {
+        list->model()->disconnect(this);
+        list->disconnect(this);
+    }
     // The launcher may outlive this window and go on reaping.
     seams_.shell->setEndReport({});
     seams_.shell->setStyleReport({});
