@@ -58,10 +58,8 @@ cPlasmaWindowStyler::cPlasmaWindowStyler(std::unique_ptr<cWaylandConnection> con
     // Answered once every window there is now has been announced.
     wl_callback_add_listener(wl_display_sync(connection_->display()), &syncListener_, this);
     connection_->flush();
-    connect(connection_.get(), &cWaylandConnection::lost, this, [this] {
-        for (const Watch& watch : QVector<Watch>(watches_))
-            finish(watch.program, QStringLiteral("the connection to the compositor was lost"));
-    });
+    connect(connection_.get(), &cWaylandConnection::lost, this,
+            [this] { finishAll(QStringLiteral("the connection to the compositor was lost")); });
 }
 
 cPlasmaWindowStyler::~cPlasmaWindowStyler()
@@ -126,8 +124,8 @@ void cPlasmaWindowStyler::apply(pid_t program, std::int16_t windowStyle)
 
 void cPlasmaWindowStyler::startWatching(pid_t program, std::int16_t windowStyle)
 {
-    watches_.append({program, windowStyle, activeWindow(), nullptr, QDeadlineTimer()});
-    QTimer::singleShot(kWatchMs, this, [this, program] { expire(program); });
+    watches_.push_back({program, windowStyle, activeWindow(), nullptr, QDeadlineTimer()});
+    QTimer::singleShot(kWatchMs, this, [this, program] { expire(program, kWatchMs); });
 }
 
 void cPlasmaWindowStyler::seeNew(Window* window)
@@ -197,33 +195,6 @@ void cPlasmaWindowStyler::check(pid_t program)
     finish(program, took ? QString() : QStringLiteral("the desktop ignored it"));
 }
 
-void cPlasmaWindowStyler::expire(pid_t program)
-{
-    Watch* watch = watchOf(program);
-    if (!watch || watch->window)
-        return;
-    finish(program, whyNoWindow(program, kWatchMs));
-}
-
-void cPlasmaWindowStyler::finish(pid_t program, const QString& whyNot)
-{
-    Watch* watch = watchOf(program);
-    if (!watch)
-        return;
-    const std::int16_t style = watch->style;
-    watches_.erase(watches_.begin() + (watch - watches_.data()));
-    reportDone(program, style, whyNot);
-}
-
-cPlasmaWindowStyler::Watch* cPlasmaWindowStyler::watchOf(pid_t program)
-{
-    for (Watch& watch : watches_) {
-        if (watch.program == program)
-            return &watch;
-    }
-    return nullptr;
-}
-
 cPlasmaWindowStyler::Window* cPlasmaWindowStyler::activeWindow() const
 {
     for (Window* window : windows_) {
@@ -235,15 +206,7 @@ cPlasmaWindowStyler::Window* cPlasmaWindowStyler::activeWindow() const
 
 void cPlasmaWindowStyler::forget(Window* window)
 {
-    for (Watch& watch : watches_) {
-        if (watch.previous == window)
-            watch.previous = nullptr;
-    }
-    // A window closed before its state was read back: nothing to tell.
-    for (const Watch& watch : QVector<Watch>(watches_)) {
-        if (watch.window == window)
-            finish(watch.program);
-    }
+    forgetWindow(window);
     windows_.removeOne(window);
     org_kde_plasma_window_destroy(window->handle);
     delete window;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cWindowStyling.h"
+#include "cWindowWatches.h"
 
 #include <QDeadlineTimer>
 #include <QObject>
@@ -22,7 +22,27 @@ struct wl_message;
 // hidden window; the protocol does not take a window off the task bar), 3 maximised and active,
 // 1 active, and for every style but 1 and 3 the window that was active is activated again. It
 // reads the window's state back as KWin last told it and reports a style that did not take.
-class cPlasmaWindowStyler : public QObject, public cWindowStyling {
+class cPlasmaWindowStyler;
+
+namespace plasma_styler {
+struct Window {
+    org_kde_plasma_window* handle;
+    cPlasmaWindowStyler* styler;
+    bool known;        // there before a start was watched, or already taken
+    bool told = false; // its initial state has all been told
+    pid_t process = 0;
+    std::uint32_t state = 0;
+};
+struct Watch {
+    pid_t program;
+    std::int16_t style;
+    Window* previous; // the active window at the start; null: none
+    Window* window = nullptr;
+    QDeadlineTimer handBack; // while the window's activation is undone
+};
+} // namespace plasma_styler
+
+class cPlasmaWindowStyler : public QObject, public cWindowWatches<plasma_styler::Watch> {
     Q_OBJECT
 
 public:
@@ -37,21 +57,8 @@ public:
     static constexpr int kWatchMs = 5000;
 
 private:
-    struct Window {
-        org_kde_plasma_window* handle;
-        cPlasmaWindowStyler* styler;
-        bool known;        // there before a start was watched, or already taken
-        bool told = false; // its initial state has all been told
-        pid_t process = 0;
-        std::uint32_t state = 0;
-    };
-    struct Watch {
-        pid_t program;
-        std::int16_t style;
-        Window* previous; // the active window at the start; null: none
-        Window* window = nullptr;
-        QDeadlineTimer handBack; // while the window's activation is undone
-    };
+    using Window = plasma_styler::Window;
+    using Watch = plasma_styler::Watch;
 
     static int onManager(const void*, void* proxy, std::uint32_t, const wl_message* message,
                          wl_argument* arguments);
@@ -64,16 +71,12 @@ private:
     void take(Watch& watch, Window* window);
     void handBackFocus(const Watch& watch);
     void check(pid_t program);
-    void expire(pid_t program);
-    void finish(pid_t program, const QString& whyNot = {});
     void forget(Window* window);
-    Watch* watchOf(pid_t program);
     Window* activeWindow() const;
 
     std::unique_ptr<cWaylandConnection> connection_;
     org_kde_plasma_window_management* manager_ = nullptr;
     bool ready_ = false; // the windows that were there before have all been announced
     QVector<Window*> windows_;
-    QVector<Watch> watches_;
     QVector<QPair<pid_t, std::int16_t>> waiting_;
 };

@@ -2,6 +2,7 @@
 
 #include "cWaylandConnection.h"
 #include "process_session.h"
+#include "style_readback.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <QTimer>
@@ -88,10 +89,8 @@ cToplevelStyler::cToplevelStyler(std::unique_ptr<cWaylandConnection> connection,
         seat_ =
             static_cast<wl_seat*>(wl_registry_bind(registry, seat->name, &wl_seat_interface, 1));
     connection_->flush();
-    connect(connection_.get(), &cWaylandConnection::lost, this, [this] {
-        for (const Watch& watch : std::vector<Watch>(watches_.begin(), watches_.end()))
-            finish(watch.program, QStringLiteral("the connection to the compositor was lost"));
-    });
+    connect(connection_.get(), &cWaylandConnection::lost, this,
+            [this] { finishAll(QStringLiteral("the connection to the compositor was lost")); });
 }
 
 cToplevelStyler::~cToplevelStyler()
@@ -128,9 +127,9 @@ void cToplevelStyler::askSync()
 
 void cToplevelStyler::startWatching(pid_t program, std::int16_t windowStyle)
 {
-    watches_.append({program, windowStyle, programNameOf(program), activeToplevel(), nullptr,
-                     nullptr, QDeadlineTimer()});
-    QTimer::singleShot(kWatchMs, this, [this, program] { expire(program); });
+    watches_.push_back({program, windowStyle, programNameOf(program), activeToplevel(), nullptr,
+                        nullptr, QDeadlineTimer()});
+    QTimer::singleShot(kWatchMs, this, [this, program] { expire(program, kWatchMs); });
 }
 
 // The protocol tells no process, so the window of a start is a guess: the first window that
@@ -217,52 +216,11 @@ void cToplevelStyler::check(pid_t program)
     if (!watch)
         return;
     const Toplevel& window = *watch->window;
-    const bool focusKept = !watch->previous || watch->previous->activated;
-    bool took = false;
-    switch (watch->style) {
-    case 0:
-    case 2:
-    case 6:
-        took = window.minimized && focusKept;
-        break;
-    case 1:
-        took = window.activated && !window.minimized;
-        break;
-    case 3:
-        took = window.maximized && window.activated;
-        break;
-    case 4:
-        took = !window.minimized && !window.activated && focusKept;
-        break;
-    }
+    // The protocol cannot take a window off the task bar: 0 is as minimised as it gets.
+    const bool took =
+        showsStyle(watch->style, {window.minimized, window.maximized, window.activated, true,
+                                  !watch->previous || watch->previous->activated});
     finish(program, took ? QString() : QStringLiteral("the desktop ignored it"));
-}
-
-void cToplevelStyler::expire(pid_t program)
-{
-    Watch* watch = watchOf(program);
-    if (!watch || watch->window)
-        return;
-    finish(program, whyNoWindow(program, kWatchMs));
-}
-
-void cToplevelStyler::finish(pid_t program, const QString& whyNot)
-{
-    Watch* watch = watchOf(program);
-    if (!watch)
-        return;
-    const std::int16_t style = watch->style;
-    watches_.erase(watches_.begin() + (watch - watches_.data()));
-    reportDone(program, style, whyNot);
-}
-
-cToplevelStyler::Watch* cToplevelStyler::watchOf(pid_t program)
-{
-    for (Watch& watch : watches_) {
-        if (watch.program == program)
-            return &watch;
-    }
-    return nullptr;
 }
 
 cToplevelStyler::Toplevel* cToplevelStyler::activeToplevel() const
@@ -277,16 +235,10 @@ cToplevelStyler::Toplevel* cToplevelStyler::activeToplevel() const
 void cToplevelStyler::forget(Toplevel* toplevel)
 {
     for (Watch& watch : watches_) {
-        if (watch.previous == toplevel)
-            watch.previous = nullptr;
         if (watch.candidate == toplevel)
             watch.candidate = nullptr;
     }
-    // A window closed before its state was read back: nothing to tell.
-    for (const Watch& watch : std::vector<Watch>(watches_.begin(), watches_.end())) {
-        if (watch.window == toplevel)
-            finish(watch.program);
-    }
+    forgetWindow(toplevel);
     toplevels_.removeOne(toplevel);
     zwlr_foreign_toplevel_handle_v1_destroy(toplevel->handle);
     delete toplevel;

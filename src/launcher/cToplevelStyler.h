@@ -1,9 +1,8 @@
 #pragma once
 
-#include "cWindowStyling.h"
+#include "cWindowWatches.h"
 
 #include <QDeadlineTimer>
-#include <QHash>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -20,6 +19,30 @@ struct zwlr_foreign_toplevel_handle_v1_listener;
 struct zwlr_foreign_toplevel_manager_v1;
 struct zwlr_foreign_toplevel_handle_v1;
 
+class cToplevelStyler;
+
+namespace toplevel_styler {
+struct Toplevel {
+    zwlr_foreign_toplevel_handle_v1* handle;
+    cToplevelStyler* styler;
+    QString appId;
+    bool maximized = false;
+    bool minimized = false;
+    bool activated = false;
+    bool known = false; // announced before, or there before any start was watched
+};
+
+struct Watch {
+    pid_t program;
+    std::int16_t style;
+    QString programName;
+    Toplevel* previous; // the active window at the start; null: none
+    Toplevel* window = nullptr;
+    Toplevel* candidate = nullptr; // a new window of another name, taken if no better comes
+    QDeadlineTimer handBack;       // while the new window's activation is undone
+};
+} // namespace toplevel_styler
+
 // Gives the windows of a started program the window style it was started with, on a compositor
 // that offers the wlroots toplevel-management protocol (labwc, Wayfire, river, sway …): 0, 2
 // and 6 minimised, 3 maximised and activated, 1 activated, and for 4 and 6 the window that was
@@ -27,7 +50,7 @@ struct zwlr_foreign_toplevel_handle_v1;
 // matching in the source). A while after its requests it reads the window's state as the
 // compositor last told it and reports a style that did not take: compositors may ignore any
 // of these requests (sway ignores minimise and maximise).
-class cToplevelStyler : public QObject, public cWindowStyling {
+class cToplevelStyler : public QObject, public cWindowWatches<toplevel_styler::Watch> {
     Q_OBJECT
 
 public:
@@ -42,34 +65,14 @@ public:
     static constexpr int kWatchMs = 5000;
 
 private:
-    struct Toplevel {
-        zwlr_foreign_toplevel_handle_v1* handle;
-        cToplevelStyler* styler;
-        QString appId;
-        bool maximized = false;
-        bool minimized = false;
-        bool activated = false;
-        bool known = false; // announced before, or there before any start was watched
-    };
-
-    struct Watch {
-        pid_t program;
-        std::int16_t style;
-        QString programName;
-        Toplevel* previous; // the active window at the start; null: none
-        Toplevel* window = nullptr;
-        Toplevel* candidate = nullptr; // a new window of another name, taken if no better comes
-        QDeadlineTimer handBack;       // while the new window's activation is undone
-    };
+    using Toplevel = toplevel_styler::Toplevel;
+    using Watch = toplevel_styler::Watch;
 
     void askSync();
     void startWatching(pid_t program, std::int16_t windowStyle);
     void take(Watch& watch, Toplevel* window);
     void handBackFocus(Watch& watch);
     void check(pid_t program);
-    void expire(pid_t program);
-    void finish(pid_t program, const QString& whyNot = {});
-    Watch* watchOf(pid_t program);
     Toplevel* activeToplevel() const;
 
     static const zwlr_foreign_toplevel_manager_v1_listener managerListener_;
@@ -87,5 +90,4 @@ private:
     // Applied while sync_ was out: a sync of their own follows.
     QVector<QPair<pid_t, std::int16_t>> waiting_;
     QVector<Toplevel*> toplevels_;
-    QVector<Watch> watches_;
 };
