@@ -6,9 +6,10 @@ const QString kBridgeUsage = QStringLiteral(
     "Listens to the default audio source (or NAME, as `pactl list short sources` shows it) for\n"
     "the speech patterns in Kormil's settings file SETTINGS, and sends each one heard to Kormil\n"
     "(default localhost, port 2011) as a voice string. --infile reads a WAV recording instead.\n"
-    "--sensitivity from 0 to 1 (default 0.5): higher hears more patterns, and more speech by\n"
-    "mistake; lower it when commands start that nobody meant. --verbose prints every utterance\n"
-    "heard, how well it matched the pattern, and whether it was sent.\n");
+    "--sensitivity S: how sure the bridge must be that it heard a pattern before it sends it,\n"
+    "from 0 to 1 (default 0.5). Raise it when commands start that nobody meant; lower it when\n"
+    "patterns you say are not sent. --verbose prints every utterance heard, how well it\n"
+    "matched the pattern against what this sensitivity asks, and whether it was sent.\n");
 
 std::optional<BridgeOptions> parseBridgeOptions(const QStringList& arguments, QString& error)
 {

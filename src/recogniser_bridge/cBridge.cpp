@@ -138,10 +138,14 @@ void cBridge::report(const QList<cHeard>& heard)
         if (!utterance.pattern.isEmpty())
             send(utterance.pattern);
         if (options_.verbose)
-            say(QStringLiteral("heard \"%1\" (weakest word %2, cover %3): %4")
+            say(QStringLiteral("heard \"%1\" (weakest word %2, --sensitivity %3 asks %4 or "
+                               "more; cover %5, asks %6 or more): %7")
                     .arg(utterance.words)
                     .arg(utterance.weakest, 0, 'f', 1)
+                    .arg(options_.sensitivity)
+                    .arg(utterance.weakestNeeded, 0, 'f', 1)
                     .arg(utterance.cover, 0, 'f', 2)
+                    .arg(utterance.coverNeeded, 0, 'f', 2)
                     .arg(utterance.verdict));
     }
 }

@@ -64,12 +64,12 @@ void cRecogniser::showOnlyWarningsAndErrors()
 // said again.
 double cRecogniser::weakestWordAllowed(double sensitivity)
 {
-    return 5.0 - 20.0 * std::clamp(sensitivity, 0.0, 1.0);
+    return -15.0 + 20.0 * std::clamp(sensitivity, 0.0, 1.0);
 }
 
 double cRecogniser::minimumCover(double sensitivity)
 {
-    return 0.85 - 0.3 * std::clamp(sensitivity, 0.0, 1.0);
+    return 0.55 + 0.3 * std::clamp(sensitivity, 0.0, 1.0);
 }
 
 cRecogniser::cRecogniser(const QString& modelDir, double sensitivity) : sensitivity_(sensitivity)
@@ -188,11 +188,13 @@ cHeard cRecogniser::closeUtterance()
     heard.words = result.words;
     heard.weakest = result.weakestWord;
     heard.cover = result.cover;
+    heard.weakestNeeded = weakestWordAllowed(sensitivity_);
+    heard.coverNeeded = minimumCover(sensitivity_);
     if (result.words.isEmpty()) {
         heard.verdict = QStringLiteral("no pattern fits");
-    } else if (result.weakestWord < weakestWordAllowed(sensitivity_)) {
+    } else if (result.weakestWord < heard.weakestNeeded) {
         heard.verdict = QStringLiteral("not sent: a word of it sounds unlike the pattern");
-    } else if (result.cover < minimumCover(sensitivity_)) {
+    } else if (result.cover < heard.coverNeeded) {
         heard.verdict = QStringLiteral("not sent: more was said than the pattern");
     } else {
         heard.pattern = patterns_->patternFor(result.words);

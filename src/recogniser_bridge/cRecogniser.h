@@ -14,12 +14,14 @@ struct ps_decoder_s;
 
 // What the recogniser made of one utterance.
 struct cHeard {
-    QString words;        // the pattern's words it sounds most like, or empty
-    QString pattern;      // the pattern to send, or empty when nothing is sent
-    double weakest = 0;   // how well the pattern's weakest word matched (see cUtteranceCheck)
-    double cover = 0;     // how much of the speech the pattern's words covered
-    QString verdict;      // why it is sent or not
-    qint64 endSample = 0; // where in the audio stream the utterance was closed
+    QString words;            // the pattern's words it sounds most like, or empty
+    QString pattern;          // the pattern to send, or empty when nothing is sent
+    double weakest = 0;       // how well the pattern's weakest word matched (see cUtteranceCheck)
+    double cover = 0;         // how much of the speech the pattern's words covered
+    double weakestNeeded = 0; // what the sensitivity asks of the weakest word
+    double coverNeeded = 0;   // and of the cover
+    QString verdict;          // why it is sent or not
+    qint64 endSample = 0;     // where in the audio stream the utterance was closed
 };
 
 // Listens to 16 kHz mono audio with pocketsphinx in two passes: live, only for where an utterance
@@ -32,8 +34,8 @@ public:
     static constexpr double kDefaultSensitivity = 0.5;
 
     // Loads the acoustic model and dictionary from modelDir; error() tells why it failed.
-    // Sensitivity runs from 0 (only a clear pattern is heard) to 1 (more is heard, also by
-    // mistake).
+    // Sensitivity is how sure the recogniser must be before it sends: from 0 (a pattern said
+    // unclearly is still sent, and more speech by mistake) to 1 (only a pattern said clearly).
     explicit cRecogniser(const QString& modelDir, double sensitivity = kDefaultSensitivity);
     ~cRecogniser();
     cRecogniser(const cRecogniser&) = delete;

@@ -16,6 +16,8 @@ class tst_BridgeParts : public QObject {
 private slots:
     void options_areParsed_data();
     void options_areParsed();
+    void sensitivity_raisedAsksMore_data();
+    void sensitivity_raisedAsksMore();
     void patterns_areSpeakableOrLeftOutWithReason_data();
     void patterns_areSpeakableOrLeftOutWithReason();
     void wavFormat_isTakenOrNamed_data();
@@ -79,6 +81,24 @@ void tst_BridgeParts::options_areParsed()
                          QString::number(options->verbose)})
                 .join(u'|'),
             parsed);
+}
+
+void tst_BridgeParts::sensitivity_raisedAsksMore_data()
+{
+    QTest::addColumn<double>("lower");
+    QTest::addColumn<double>("higher");
+    QTest::newRow("from 0") << 0.0 << 0.25;
+    QTest::newRow("at the default") << 0.5 << 0.75;
+    QTest::newRow("to 1") << 0.75 << 1.0;
+}
+
+// A user told that false triggers call for a higher sensitivity must get a stricter bridge.
+void tst_BridgeParts::sensitivity_raisedAsksMore()
+{
+    QFETCH(double, lower);
+    QFETCH(double, higher);
+    QVERIFY(cRecogniser::weakestWordAllowed(higher) > cRecogniser::weakestWordAllowed(lower));
+    QVERIFY(cRecogniser::minimumCover(higher) > cRecogniser::minimumCover(lower));
 }
 
 void tst_BridgeParts::patterns_areSpeakableOrLeftOutWithReason_data()
