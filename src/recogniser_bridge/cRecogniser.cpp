@@ -1,5 +1,6 @@
 #include "cRecogniser.h"
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <err.h>
@@ -8,7 +9,7 @@
 
 namespace {
 
-constexpr int kComfortNoise = 30; // about -60 dBFS
+constexpr int kNoiseFloor = 60; // about -55 dBFS
 // Audio kept from before the live recogniser notices speech: its onset comes a little earlier,
 // and the second pass needs some quiet on either side.
 constexpr qsizetype kBeforeSpeech = cRecogniser::kSampleRate * 8 / 10;
@@ -130,6 +131,19 @@ void cRecogniser::startUtterance()
     speechSeen_ = false;
 }
 
+// Digital silence (a monitor source while nothing plays, a muted or gated microphone, the padding
+// of a recording) throws the front end's noise and level estimates far off, and words next to it
+// go unheard. Every block is laid over the quiet room the thresholds were chosen in, so a source
+// quieter than that room sounds like it; a louder one hardly changes.
+const qint16* cRecogniser::overNoiseFloor(const qint16* samples, qsizetype count)
+{
+    fed_.resize(static_cast<size_t>(count));
+    for (qsizetype i = 0; i < count; ++i)
+        fed_[i] = static_cast<qint16>(
+            std::clamp(samples[i] + noise_.bounded(-kNoiseFloor, kNoiseFloor + 1), -32768, 32767));
+    return fed_.data();
+}
+
 QList<cHeard> cRecogniser::process(const qint16* samples, qsizetype count)
 {
     QList<cHeard> heard;
@@ -137,15 +151,7 @@ QList<cHeard> cRecogniser::process(const qint16* samples, qsizetype count)
     if (!inUtterance_)
         return heard;
 
-    // Digital silence (a monitor source while nothing plays, a muted microphone) throws the
-    // front end's noise and level estimates far off, and the next words go unheard: it is
-    // heard as the quiet room it stands for.
-    if (std::all_of(samples, samples + count, [](qint16 s) { return std::abs(s) <= 2; })) {
-        comfortNoise_.resize(count);
-        for (qint16& sample : comfortNoise_)
-            sample = static_cast<qint16>(noise_.bounded(-kComfortNoise, kComfortNoise + 1));
-        samples = comfortNoise_.constData();
-    }
+    samples = overNoiseFloor(samples, count);
     ps_process_raw(decoder_, samples, static_cast<size_t>(count), FALSE, FALSE);
     utterance_.insert(utterance_.end(), samples, samples + count);
     const bool inSpeech = ps_get_in_speech(decoder_);

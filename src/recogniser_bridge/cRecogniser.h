@@ -65,6 +65,7 @@ public:
 private:
     void startUtterance();
     cHeard closeUtterance();
+    const qint16* overNoiseFloor(const qint16* samples, qsizetype count);
 
     cmd_ln_s* config_ = nullptr;
     ps_decoder_s* decoder_ = nullptr;
@@ -76,6 +77,6 @@ private:
     bool speechSeen_ = false;
     qint64 samplesFed_ = 0;
     std::vector<qint16> utterance_; // its audio, with some of the quiet before it
-    QList<qint16> comfortNoise_;
+    std::vector<qint16> fed_;       // the block as it is fed, reused
     QRandomGenerator noise_{20};
 };

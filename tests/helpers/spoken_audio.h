@@ -45,6 +45,10 @@ inline size_t speechEnd(const std::vector<qint16>& speech)
 // A recording of the noise floor alone, to which speech is added.
 class Recording {
 public:
+    Recording() = default;
+    // 0: digital silence between and under the words, as a muted or gated source gives.
+    explicit Recording(int noiseAmplitude) : noiseAmplitude_(noiseAmplitude) {}
+
     // Appends seconds of the noise floor.
     void pause(double seconds)
     {
@@ -81,9 +85,12 @@ public:
 private:
     qint16 noise()
     {
-        return static_cast<qint16>(random_.bounded(-kNoiseAmplitude, kNoiseAmplitude));
+        return noiseAmplitude_ == 0
+                   ? qint16(0)
+                   : static_cast<qint16>(random_.bounded(-noiseAmplitude_, noiseAmplitude_));
     }
 
+    int noiseAmplitude_ = kNoiseAmplitude;
     QRandomGenerator random_{20};
 };
 

@@ -245,24 +245,31 @@ void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone_data()
 {
     QTest::addColumn<QString>("said");
     QTest::addColumn<QString>("sent"); // empty: nothing
+    QTest::addColumn<int>("noiseFloor");
+    const int room = spoken_audio::kNoiseAmplitude;
     QTest::newRow("pattern") << "open mail"
-                             << "Open Mail";
+                             << "Open Mail" << room;
     QTest::newRow("other pattern") << "play music"
-                                   << "play music";
+                                   << "play music" << room;
     QTest::newRow("pattern among other words") << "open the mail box"
-                                               << "";
+                                               << "" << room;
     QTest::newRow("first word of a pattern") << "play"
-                                             << "";
+                                             << "" << room;
     QTest::newRow("near miss") << "lock the door"
-                               << "";
+                               << "" << room;
     QTest::newRow("everyday phrase") << "what time is it"
-                                     << "";
+                                     << "" << room;
+    QTest::newRow("pattern in digital silence") << "play music"
+                                                << "play music" << 0;
+    QTest::newRow("near miss in digital silence") << "lock the door"
+                                                  << "" << 0;
 }
 
 void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone()
 {
     QFETCH(QString, said);
     QFETCH(QString, sent);
+    QFETCH(int, noiseFloor);
     const std::vector<qint16> speech = spoken_audio::speak(said, QStringLiteral("en-us"));
     if (speech.empty())
         QSKIP("espeak-ng and sox make the recording");
@@ -275,7 +282,7 @@ void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone()
     }
     if (!recogniser_->error().isEmpty())
         QSKIP(qPrintable(recogniser_->error() + QStringLiteral(" (pocketsphinx-en-us)")));
-    spoken_audio::Recording recording;
+    spoken_audio::Recording recording(noiseFloor);
     recording.pause(1.5);
     recording.say(speech);
     recording.pause(1.5);
