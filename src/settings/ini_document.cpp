@@ -1,149 +1,67 @@
 #include "ini_document.h"
 
+#include "ini_line.h"
+
 #include <algorithm>
 
 namespace profile {
 
-namespace {
-
-// Windows counts VT and FF as blanks too.
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
-}
-
-std::string_view trim(std::string_view text)
-{
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
-    return text;
-}
-
-bool isQuote(char c)
-{
-    return c == '"' || c == '\'';
-}
-
-std::string lowered(std::string_view text)
-{
-    std::string result(text);
-    std::transform(result.begin(), result.end(), result.begin(), [](char c) {
-        return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-    });
-    return result;
-}
-
-bool isQuoted(std::string_view value)
-{
-    return value.size() >= 2 && isQuote(value.front()) && value.back() == value.front();
-}
-
-std::string_view unquoted(std::string_view value)
-{
-    return isQuoted(value) ? value.substr(1, value.size() - 2) : value;
-}
-
-// Quotes a value whose outer blanks or quotes would otherwise be lost on reading.
-std::string encoded(std::string_view value)
-{
-    if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) || isQuoted(value)))
-        return '"' + std::string(value) + '"';
-    return std::string(value);
-}
-
-bool holdsLineBreak(std::string_view text)
-{
-    // Two scans for one character each: find_first_of looks up every character of the text.
-    return text.find('\n') != text.npos || text.find('\r') != text.npos;
-}
-
-enum class LineKind { Other, Header, Key };
-
-struct ParsedLine {
-    LineKind kind = LineKind::Other;
-    std::string_view name;
-    std::string_view value;
-    bool hasValue = false;
-    bool quoted = false;
-};
-
-ParsedLine parseLine(std::string_view raw)
-{
-    // Windows reads a line as a C string: a NUL ends it.
-    const std::string_view text = trim(raw.substr(0, raw.find('\0')));
-    if (text.empty())
-        return {};
-    if (text.front() == '[') {
-        // Without a closing bracket the line is no header but a key without a value.
-        const std::size_t close = text.rfind(']');
-        if (close != text.npos)
-            return {LineKind::Header, trim(text.substr(1, close - 1)), {}};
-    }
-    const std::size_t equals = text.find('=');
-    // A line without '=' is a key without a value: found by its name, but never listed.
-    if (equals == text.npos)
-        return {LineKind::Key, text, {}};
-    const std::string_view value = trim(text.substr(equals + 1));
-    return {LineKind::Key, trim(text.substr(0, equals)), unquoted(value), true, isQuoted(value)};
-}
-
-// As in Windows, LF, CR LF and a lone CR each end a line.
-std::size_t lineEnd(std::string_view text, std::size_t from, std::size_t& eolLength)
-{
-    std::size_t end = from;
-    while (end < text.size() && text[end] != '\n' && text[end] != '\r')
-        ++end;
-    if (end == text.size())
-        eolLength = 0;
-    else
-        eolLength = text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n' ? 2 : 1;
-    return end;
-}
-
-} // namespace
-
 void IniDocument::Section::reindex()
 {
     keys.clear();
-    keyIndex.clear();
     // Sized once: growing the index line by line rehashes it again and again.
     keys.reserve(lines.size());
-    keyIndex.reserve(lines.size());
+    keyIndex.clear(lines.size());
     afterLastListed = 0;
     for (std::size_t i = hasHeader ? 1 : 0; i < lines.size(); ++i) {
-        const ParsedLine parsed = parseLine(lines[i].text);
-        if (parsed.kind != LineKind::Key)
-            continue;
-        const bool first = keyIndex.emplace(lowered(parsed.name), keys.size()).second;
-        keys.push_back({std::string(parsed.name), std::string(parsed.value), i, parsed.hasValue,
-                        parsed.quoted, first});
-        if (isListed(keys.back()))
-            afterLastListed = i + 1;
+        const ParsedLine parsed = parseLine(lines[i].text());
+        if (parsed.kind == LineKind::Key)
+            addKey(i, parsed.name, parsed.value, parsed.hasValue, parsed.quoted);
     }
 }
 
-bool IniDocument::Section::isListed(const Key& key)
+void IniDocument::Section::addKey(std::size_t line, std::string_view name, std::string_view value,
+                                  bool hasValue, bool quoted)
 {
+    const char* const text = lines[line].text().data();
     // Comments are keys to a lookup by their exact name, but a key list leaves them out.
-    return key.hasValue && (key.name.empty() || key.name.front() != ';');
+    const bool listed = hasValue && (name.empty() || name.front() != ';');
+    keys.push_back({line, static_cast<std::size_t>(name.data() - text), name.size(),
+                    hasValue ? static_cast<std::size_t>(value.data() - text) : 0, value.size(),
+                    hasValue, quoted, false, listed});
+    const auto nameAt = [this](std::size_t key) { return nameOf(keys[key]); };
+    keys.back().first = keyIndex.insert(name, keys.size() - 1, nameAt).second;
+    if (listed)
+        afterLastListed = line + 1;
+}
+
+std::string_view IniDocument::Section::nameOf(const Key& key) const
+{
+    return lines[key.line].text().substr(key.nameAt, key.nameSize);
+}
+
+std::string_view IniDocument::Section::valueOf(const Key& key) const
+{
+    return lines[key.line].text().substr(key.valueAt, key.valueSize);
 }
 
 const IniDocument::Key* IniDocument::Section::find(std::string_view key) const
 {
-    const auto it = keyIndex.find(lowered(trim(key)));
-    return it == keyIndex.end() ? nullptr : &keys[it->second];
+    const std::size_t found =
+        keyIndex.find(trim(key), [this](std::size_t at) { return nameOf(keys[at]); });
+    return found == KeyIndex::npos ? nullptr : &keys[found];
 }
 
 IniDocument IniDocument::parse(std::string_view bytes)
 {
     IniDocument document;
-    const std::string text = decodeFile(bytes, document.encoding_);
+    document.parsed_ = std::make_shared<const std::string>(decodeFile(bytes, document.encoding_));
+    const std::string_view text = *document.parsed_;
+    std::size_t nextLf = text.find('\n');
     for (std::size_t at = 0; at < text.size();) {
-        std::size_t eolLength;
-        const std::size_t end = lineEnd(text, at, eolLength);
-        const std::string_view line(text.data() + at, end - at);
+        std::string_view eol;
+        const std::size_t end = lineEnd(text, at, nextLf, eol);
+        const std::string_view line = text.substr(at, end - at);
         // Only a line that starts with '[' can be a header; the keys are parsed by reindex().
         const std::size_t first = line.find_first_not_of(" \t\v\f");
         const bool maybeHeader = first != line.npos && line[first] == '[';
@@ -153,8 +71,8 @@ IniDocument IniDocument::parse(std::string_view bytes)
             document.sections_.back().name = std::string(parsed.name);
             document.sections_.back().hasHeader = true;
         }
-        document.sections_.back().lines.push_back({std::string(line), text.substr(end, eolLength)});
-        at = end + eolLength;
+        document.sections_.back().lines.push_back({line, {}, false, eol});
+        at = end + eol.size();
     }
     for (Section& section : document.sections_)
         section.reindex();
@@ -167,7 +85,7 @@ std::string IniDocument::serialize() const
     std::string text;
     for (const Section& section : sections_) {
         for (const Line& line : section.lines) {
-            text += line.text;
+            text += line.text();
             text += line.eol;
         }
     }
@@ -194,16 +112,16 @@ const IniDocument::Section* IniDocument::findSection(std::string_view name) cons
     return it == sectionIndex_.end() ? nullptr : &sections_[it->second];
 }
 
-const std::string* IniDocument::value(std::string_view section, std::string_view key,
-                                      bool* quoted) const
+std::optional<std::string_view> IniDocument::value(std::string_view section, std::string_view key,
+                                                   bool* quoted) const
 {
     const Section* found = findSection(section);
     const Key* entry = found ? found->find(key) : nullptr;
     if (!entry || !entry->hasValue)
-        return nullptr;
+        return std::nullopt;
     if (quoted)
         *quoted = entry->quoted;
-    return &entry->value;
+    return found->valueOf(*entry);
 }
 
 std::vector<std::string_view> IniDocument::keyNames(std::string_view section) const
@@ -213,9 +131,10 @@ std::vector<std::string_view> IniDocument::keyNames(std::string_view section) co
     const auto it = sectionIndex_.find(lowered(section));
     if (it == sectionIndex_.end())
         return names;
-    for (const Key& key : sections_[it->second].keys) {
-        if (Section::isListed(key))
-            names.push_back(key.name);
+    const Section& found = sections_[it->second];
+    for (const Key& key : found.keys) {
+        if (key.listed)
+            names.push_back(found.nameOf(key));
     }
     return names;
 }
@@ -228,8 +147,11 @@ std::vector<IniDocument::Entry> IniDocument::firstKeys(std::string_view section)
         return entries;
     entries.reserve(found->keys.size());
     for (const Key& key : found->keys) {
-        if (key.first)
-            entries.push_back({key.name, key.hasValue ? &key.value : nullptr, key.quoted});
+        if (!key.first)
+            continue;
+        entries.push_back({found->nameOf(key), std::nullopt, key.quoted});
+        if (key.hasValue)
+            entries.back().value = found->valueOf(key);
     }
     return entries;
 }
@@ -267,17 +189,17 @@ IniDocument::SectionLines IniDocument::sectionLines(std::string_view section) co
         if (&current == first) {
             read[0] = true;
             for (const Key& key : current.keys)
-                read[key.line] = key.first && Section::isListed(key);
+                read[key.line] = key.first && key.listed;
         }
         for (std::size_t i = 0; i < current.lines.size(); ++i) {
             const Line& line = current.lines[i];
             result.fingerprint =
-                (result.fingerprint ^ std::hash<std::string>()(line.text)) * kPrime;
+                (result.fingerprint ^ std::hash<std::string_view>()(line.text())) * kPrime;
             for (const char c : line.eol)
                 result.fingerprint = (result.fingerprint ^ static_cast<unsigned char>(c)) * kPrime;
             result.fingerprint = (result.fingerprint ^ line.eol.size()) * kPrime;
-            if (!read[i] && !trim(line.text).empty())
-                result.unread.push_back(line.text);
+            if (!read[i] && !trim(line.text()).empty())
+                result.unread.emplace_back(line.text());
         }
     }
     return result;
@@ -301,7 +223,7 @@ bool IniDocument::isWritableValue(std::string_view value)
     return !holdsLineBreak(value);
 }
 
-std::string IniDocument::newLineEnding() const
+std::string_view IniDocument::newLineEnding() const
 {
     for (const Section& section : sections_) {
         for (const Line& line : section.lines) {
@@ -318,43 +240,52 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
     key = trim(key);
     const std::string written = encoded(value);
     const bool quoted = written.size() != value.size();
-    const std::string keyLine = std::string(key) + '=' + written;
+    std::string keyLine = std::string(key) + '=' + written;
+    const std::size_t valueAt = key.size() + 1 + (quoted ? 1 : 0);
     Section* target = findSection(section);
     if (!target) {
-        const std::string eol = newLineEnding();
+        const std::string_view eol = newLineEnding();
         Section& last = sections_.back();
         if (!last.lines.empty()) {
             if (last.lines.back().eol.empty())
                 last.lines.back().eol = eol;
-            if (!trim(last.lines.back().text).empty())
-                last.lines.push_back({std::string(), eol});
+            if (!trim(last.lines.back().text()).empty())
+                last.lines.push_back(Line::made(std::string(), eol));
         }
         Section added;
         added.name = std::string(section);
         added.hasHeader = true;
-        added.lines.push_back({'[' + std::string(section) + ']', eol});
-        added.lines.push_back({keyLine, eol});
+        added.lines.push_back(Line::made('[' + std::string(section) + ']', eol));
+        added.lines.push_back(Line::made(std::move(keyLine), eol));
         added.reindex();
         sections_.push_back(std::move(added));
         sectionIndex_.emplace(lowered(section), sections_.size() - 1);
         return true;
     }
-    // One hash lookup for both cases: a long table is saved as thousands of new keys.
-    const auto [indexed, added] = target->keyIndex.try_emplace(lowered(key), target->keys.size());
-    if (!added) {
-        Key& existing = target->keys[indexed->second];
-        if (existing.hasValue && existing.value == value)
+    const Key* found = target->find(key);
+    if (found) {
+        Key& existing = target->keys[static_cast<std::size_t>(found - target->keys.data())];
+        if (existing.hasValue && target->valueOf(existing) == value)
             return false;
-        target->lines[existing.line].text = keyLine;
-        existing = {std::string(key), std::string(value), existing.line, true, quoted, true};
-        target->afterLastListed = std::max(target->afterLastListed, existing.line + 1);
+        target->lines[existing.line].setText(std::move(keyLine));
+        existing = {existing.line,
+                    0,
+                    key.size(),
+                    valueAt,
+                    value.size(),
+                    true,
+                    quoted,
+                    true,
+                    key.empty() || key.front() != ';'};
+        if (existing.listed)
+            target->afterLastListed = std::max(target->afterLastListed, existing.line + 1);
         return true;
     }
     // A new key goes after the section's last key, ahead of trailing comments and blank lines.
     std::size_t position = target->afterLastListed;
     if (position == 0)
         position = target->hasHeader ? 1 : 0;
-    std::string eol = newLineEnding();
+    std::string_view eol = newLineEnding();
     if (position > 0) {
         Line& before = target->lines[position - 1];
         if (before.eol.empty())
@@ -362,13 +293,14 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
         eol = before.eol;
     }
     target->lines.insert(target->lines.begin() + static_cast<std::ptrdiff_t>(position),
-                         {keyLine, eol});
+                         Line::made(std::move(keyLine), eol));
     if (!target->keys.empty() && target->keys.back().line >= position) {
         target->reindex();
         return true;
     }
-    target->keys.push_back({std::string(key), std::string(value), position, true, quoted, true});
-    target->afterLastListed = position + 1;
+    const std::string_view text = target->lines[position].text();
+    target->addKey(position, text.substr(0, key.size()), text.substr(valueAt, value.size()), true,
+                   quoted);
     return true;
 }
 
@@ -377,12 +309,12 @@ bool IniDocument::removeKey(std::string_view section, std::string_view key)
     Section* target = findSection(section);
     if (!target || !target->find(key))
         return false;
-    const std::string name = lowered(trim(key));
+    const std::string_view name = trim(key);
     std::vector<Line> kept;
     for (std::size_t i = 0; i < target->lines.size(); ++i) {
-        const ParsedLine parsed = parseLine(target->lines[i].text);
+        const ParsedLine parsed = parseLine(target->lines[i].text());
         const bool isHeader = target->hasHeader && i == 0;
-        if (isHeader || parsed.kind != LineKind::Key || lowered(parsed.name) != name)
+        if (isHeader || parsed.kind != LineKind::Key || !foldedEqual(parsed.name, name))
             kept.push_back(std::move(target->lines[i]));
     }
     target->lines = std::move(kept);

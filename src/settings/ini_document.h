@@ -1,7 +1,10 @@
 #pragma once
 
+#include "key_index.h"
 #include "text_encoding.h"
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -26,19 +29,20 @@ public:
     static IniDocument parse(std::string_view bytes);
     std::string serialize() const;
 
-    // Null when the section or the key is missing or the key has no value; `quoted` tells
-    // whether the value stood in quotes. Blanks around the names asked for are ignored.
-    const std::string* value(std::string_view section, std::string_view key,
-                             bool* quoted = nullptr) const;
+    // None when the section or the key is missing or the key has no value; `quoted` tells
+    // whether the value stood in quotes. Blanks around the names asked for are ignored. The
+    // texts that the reading members return last until the document is changed or destroyed.
+    std::optional<std::string_view> value(std::string_view section, std::string_view key,
+                                          bool* quoted = nullptr) const;
     // The listed keys of the first section of that exact name, duplicates included, in file
     // order.
     std::vector<std::string_view> keyNames(std::string_view section) const;
     // The keys of the section that value() finds, the first of each name, in file order (also
-    // comments and keys without a value, which value() reads as null), each with what value()
+    // comments and keys without a value, which value() reads as none), each with what value()
     // gives for it: one pass over the section for a caller that reads most of it.
     struct Entry {
         std::string_view name;
-        const std::string* value;
+        std::optional<std::string_view> value;
         bool quoted;
     };
     std::vector<Entry> firstKeys(std::string_view section) const;
@@ -71,37 +75,60 @@ public:
     bool removeSection(std::string_view section);
 
 private:
+    // A line's text is a view into the text the document was parsed from until it is changed.
     struct Line {
-        std::string text;
-        std::string eol;
+        std::string_view parsed;
+        std::string changed;
+        bool isChanged = false;
+        std::string_view eol; // "", "\n", "\r\n" or "\r", in static storage
+
+        static Line made(std::string text, std::string_view eol)
+        {
+            return {std::string_view(), std::move(text), true, eol};
+        }
+        std::string_view text() const { return isChanged ? std::string_view(changed) : parsed; }
+        void setText(std::string text)
+        {
+            changed = std::move(text);
+            isChanged = true;
+        }
     };
+    // Where a key's name and value stand in the text of its line.
     struct Key {
-        std::string name;
-        std::string value;
         std::size_t line;
+        std::size_t nameAt;
+        std::size_t nameSize;
+        std::size_t valueAt;
+        std::size_t valueSize;
         bool hasValue;
         bool quoted;
-        bool first; // the first of its name, the one a lookup finds
+        bool first;  // the first of its name, the one a lookup finds
+        bool listed; // a key list shows it: it has a value and is no comment
     };
     struct Section {
         std::string name;
         bool hasHeader = false;
         std::vector<Line> lines;
         std::vector<Key> keys;
-        std::unordered_map<std::string, std::size_t> keyIndex;
+        KeyIndex keyIndex;               // the first key of each name
         std::size_t afterLastListed = 0; // the line after the last listed key; 0: none
 
         void reindex();
+        // Adds the key of `lines[line]`, whose name and value are views into its text.
+        void addKey(std::size_t line, std::string_view name, std::string_view value, bool hasValue,
+                    bool quoted);
+        std::string_view nameOf(const Key& key) const;
+        std::string_view valueOf(const Key& key) const;
         const Key* find(std::string_view key) const;
-        static bool isListed(const Key& key);
     };
 
     void reindexSections();
     Section* findSection(std::string_view name);
     const Section* findSection(std::string_view name) const;
-    std::string newLineEnding() const;
+    std::string_view newLineEnding() const;
 
     FileEncoding encoding_;
+    std::shared_ptr<const std::string> parsed_; // the text that unchanged lines view
     std::vector<Section> sections_; // sections_[0] holds the lines before the first header
     std::unordered_map<std::string, std::size_t> sectionIndex_;
 };

@@ -170,7 +170,7 @@ void forEachValue(const char* section, std::uint32_t bufferSize, const char* pat
     withFile(path, [&](const OpenFile& file) {
         for (const IniDocument::Entry& entry :
              file.document.firstKeys(CallerText(section).text())) {
-            const std::string_view text = entry.value ? *entry.value : std::string_view();
+            const std::string_view text = entry.value.value_or(std::string_view());
             visit(entry.name,
                   text.substr(0, readLength(text.size(), entry.value && entry.quoted, bufferSize)));
         }

@@ -85,7 +85,7 @@ std::int32_t answerRead(const IniDocument& document, const char* section, const 
     }
     const CallerText keyName(key);
     bool quoted = false;
-    if (const std::string* value = document.value(sectionName.text(), keyName.text(), &quoted))
+    if (const auto value = document.value(sectionName.text(), keyName.text(), &quoted))
         return copyEntry(*value, quoted, buffer, bufferSize);
     return copyEntry(fallback, fallbackQuoted, buffer, bufferSize);
 }

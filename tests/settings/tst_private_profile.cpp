@@ -95,6 +95,7 @@ private slots:
     void writtenValue_readsBackUnchanged();
     void externalChange_isNoticed();
     void batch_reachesDiskOnlyOnCommit();
+    void manyKeys_eachFoundInAnyCase();
     void batch_failedCommit_keepsOldFile();
     void directoryInPlaceOfFile_readsNothingAndRefusesWrites();
     void readError_saysWhyTheFileCouldNotBeRead_data();
@@ -307,8 +308,8 @@ void tst_PrivateProfile::fileEncoding_isReadAndWrittenBack()
     // What a fresh reader makes of the bytes on disk, not only of the store's own copy.
     const auto document = profile::IniDocument::parse(fileBytes(file).toStdString());
     QVERIFY(document.value("s", "new") && document.value("s", "k"));
-    QCOMPARE(QByteArray::fromStdString(*document.value("s", "new")), readBack);
-    QCOMPARE(QByteArray::fromStdString(*document.value("s", "k")), value);
+    QCOMPARE(QByteArray::fromStdString(std::string(*document.value("s", "new"))), readBack);
+    QCOMPARE(QByteArray::fromStdString(std::string(*document.value("s", "k"))), value);
 }
 
 void tst_PrivateProfile::writtenValue_readsBackUnchanged_data()
@@ -344,9 +345,9 @@ void tst_PrivateProfile::writtenValue_readsBackUnchanged()
     QCOMPARE(read.bytes.left(read.count), value);
     // What a fresh reader makes of the bytes on disk, not only of the store's own copy.
     const auto document = profile::IniDocument::parse(fileBytes(path()).toStdString());
-    const std::string* onDisk = document.value("s", "k");
+    const std::optional<std::string_view> onDisk = document.value("s", "k");
     QVERIFY(onDisk);
-    QCOMPARE(QByteArray::fromStdString(*onDisk), value);
+    QCOMPARE(QByteArray::fromStdString(std::string(*onDisk)), value);
     QVERIFY(fileBytes(path()).startsWith("[s]\nother=1\n"));
 }
 
@@ -369,6 +370,41 @@ void tst_PrivateProfile::batch_reachesDiskOnlyOnCommit()
     QVERIFY(batch.commit());
     QCOMPARE(fileBytes(path()), QByteArray("[s]\nk=new\nj=more\n"));
     QVERIFY(batch.commit());
+}
+
+void tst_PrivateProfile::manyKeys_eachFoundInAnyCase()
+{
+    // Enough keys that the section's index grows many times while they are written.
+    constexpr int kKeys = 3000;
+    const QByteArray file = path().toLocal8Bit();
+    const auto readAll = [&](const char* when) {
+        for (int i = 0; i < kKeys; ++i) {
+            const QByteArray n = QByteArray::number(i);
+            const QByteArray expected = i % 3 == 0 ? QByteArray() : (i % 7 == 0 ? "w" : "v") + n;
+            const Read read = get("s", "kEY" + n, "", 255, path());
+            if (read.bytes.left(read.count) != expected)
+                QFAIL(qPrintable(QStringLiteral("%1: key%2").arg(QLatin1String(when)).arg(i)));
+        }
+        const Read list = get("s", kAbsent, "", 1 << 16, path());
+        QCOMPARE(list.bytes.left(list.count).count('\0'), kKeys - (kKeys + 2) / 3);
+    };
+    {
+        profile::Batch batch(path().toStdString());
+        for (int i = 0; i < kKeys; ++i)
+            QCOMPARE(WritePrivateProfileStringA("s", "Key" + QByteArray::number(i),
+                                                "v" + QByteArray::number(i), file),
+                     1);
+        for (int i = 0; i < kKeys; i += 7)
+            QCOMPARE(WritePrivateProfileStringA("s", "KEY" + QByteArray::number(i),
+                                                "w" + QByteArray::number(i), file),
+                     1);
+        for (int i = 0; i < kKeys; i += 3)
+            QCOMPARE(WritePrivateProfileStringA("s", "key" + QByteArray::number(i), nullptr, file),
+                     1);
+        readAll("in the batch");
+        QVERIFY(batch.commit());
+    }
+    readAll("read from the file");
 }
 
 void tst_PrivateProfile::batch_failedCommit_keepsOldFile()
