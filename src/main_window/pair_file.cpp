@@ -46,29 +46,39 @@ RowKey rowKeyOf(const QString& key)
     return {word, rowOf(key, word)};
 }
 
-OnDisk onDisk(cIniFile& ini, const QStringList& keys, const LoadedRows& rows)
+OnDisk onDisk(cIniFile& ini, const LoadedRows& rows)
 {
     const cIniFile::SectionContent content = ini.CurrentSectionContent();
     OnDisk result{content.fingerprint, content.unreadLines};
     std::vector<int> rowAt(rows.indexes.isEmpty() ? 0 : rows.indexes.back() + 1, -1);
     for (qsizetype row = 0; row < rows.indexes.size(); ++row)
         rowAt[static_cast<std::size_t>(rows.indexes[row])] = static_cast<int>(row);
-    for (const QString& key : keys) {
+    // The keys whose whole value must be looked at: few, unless values are long or left out.
+    struct Unsure {
+        QString key;
+        bool isRowKey;
+        const QString* text;
+    };
+    std::vector<Unsure> unsure;
+    ini.ForEachKey([&](const QString& key) {
         const auto [word, index] = rowKeyOf(key);
         const bool isRowKey = index >= 0 && index <= kLastPossibleRow;
         const bool loaded = isRowKey && static_cast<std::size_t>(index) < rowAt.size() &&
                             rowAt[static_cast<std::size_t>(index)] >= 0;
         const QString* text =
             loaded ? &rows.columns[word][rowAt[static_cast<std::size_t>(index)]] : nullptr;
-        if (text && text->size() < kShortestCutValue)
-            continue;
-        ini.setKey(key);
+        if (!text || text->size() >= kShortestCutValue)
+            unsure.push_back({key, isRowKey, text});
+    });
+    for (const Unsure& entry : unsure) {
+        ini.setKey(entry.key);
         const QString whole = ini.WholeValue();
         // A loaded value that was not cut, or an empty one that nobody loaded, holds nothing
         // that the table lacks.
-        if ((text && whole == *text) || (isRowKey && !text && whole.isEmpty()))
+        if ((entry.text && whole == *entry.text) ||
+            (entry.isRowKey && !entry.text && whole.isEmpty()))
             continue;
-        result.leftOut.append(key + u'=' + whole);
+        result.leftOut.append(entry.key + u'=' + whole);
     }
     return result;
 }

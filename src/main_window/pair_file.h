@@ -59,8 +59,8 @@ struct OnDisk {
     QStringList leftOut;
 };
 
-// Looks at the current section of `ini` (within the batch the rows were loaded in); `keys` are
-// all its key names. Reading whole values moves `ini`'s Key.
-OnDisk onDisk(cIniFile& ini, const QStringList& keys, const LoadedRows& rows);
+// Looks at the current section of `ini` (within the batch the rows were loaded in). Reading
+// whole values moves `ini`'s Key.
+OnDisk onDisk(cIniFile& ini, const LoadedRows& rows);
 
 } // namespace pair_file

@@ -13,15 +13,6 @@ using namespace pair_file;
 
 namespace {
 
-// The highest row index that has a pattern key: the load reads every index up to it.
-int highestPatternRow(const QStringList& keys)
-{
-    int highest = -1;
-    for (const QString& key : keys)
-        highest = std::max(highest, rowOf(key, Pattern));
-    return std::min(highest, kLastPossibleRow);
-}
-
 QString reasonText(int error)
 {
     switch (error) {
@@ -84,33 +75,37 @@ int frmMain::loadPairs()
                            "starts empty and the file is left as it is.")
                 .arg(iniFile_.Path().value_or(QString()), reasonText(error)));
 
-    // Every index up to the highest pattern, so that gaps and incomplete rows lose nothing.
-    const QStringList keys = iniFile_.AllKeys();
-    const int highestPattern = highestPatternRow(keys);
     // The values of all rows in one pass over the section, as reading each key would give them.
     std::array<std::vector<QString>, 3> read;
-    for (std::vector<QString>& column : read)
-        column.resize(static_cast<std::size_t>(highestPattern + 1));
-    iniFile_.ForEachValue([&read, highestPattern](const QString& key, QString value) {
+    iniFile_.ForEachValue([&read](const QString& key, QString value) {
         const auto [word, row] = rowKeyOf(key);
-        if (row >= 0 && row <= highestPattern)
-            read[word][static_cast<std::size_t>(row)] = std::move(value);
+        if (row < 0 || row > kLastPossibleRow)
+            return;
+        std::vector<QString>& column = read[word];
+        if (column.size() <= static_cast<std::size_t>(row))
+            column.resize(static_cast<std::size_t>(row) + 1);
+        column[static_cast<std::size_t>(row)] = std::move(value);
     });
+    // Every index up to the highest pattern, so that gaps and incomplete rows lose nothing.
     LoadedRows rows;
-    for (intLoop = 0; intLoop <= highestPattern; ++intLoop) {
+    const int patterns = static_cast<int>(read[Pattern].size());
+    for (QStringList& column : rows.columns)
+        column.reserve(patterns);
+    for (intLoop = 0; intLoop < patterns; ++intLoop) {
         const auto at = static_cast<std::size_t>(intLoop);
         if (read[Pattern][at].isEmpty())
             continue;
         rows.indexes.append(intLoop);
         for (const Word word : {Pattern, Command, Focus})
-            rows.columns[word].append(std::move(read[word][at]));
+            rows.columns[word].append(at < read[word].size() ? std::move(read[word][at])
+                                                             : QString());
     }
     // Rows are gathered first and appended in one step each: far faster for long tables. The
     // patterns come last, so that each list's rows are described as they arrive.
     lstCommand->addItems(rows.columns[Command]);
     lstFocus->addItems(rows.columns[Focus]);
     lstPattern->addItems(rows.columns[Pattern]);
-    pairsOnDisk_ = onDisk(iniFile_, keys, rows);
+    pairsOnDisk_ = onDisk(iniFile_, rows);
     snapshot.commit();
     tableChanged_ = false;
     return static_cast<int>(rows.indexes.size());

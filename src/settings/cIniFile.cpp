@@ -33,6 +33,19 @@ QString fromNative(const char* bytes, qsizetype size)
                                 : QString::fromLocal8Bit(bytes, size);
 }
 
+// One text refilled for each key of a long section, rather than one allocated: most keys are
+// short ASCII names.
+void refill(QString& text, std::string_view bytes)
+{
+    const auto size = static_cast<qsizetype>(bytes.size());
+    if (isAscii(bytes.data(), size)) {
+        text.resize(0);
+        text.append(QLatin1String(bytes.data(), size));
+    } else {
+        text = QString::fromLocal8Bit(bytes.data(), size);
+    }
+}
+
 // A value cut to fit the buffer may end inside a character: that character's bytes are dropped.
 QString valueText(std::string_view read)
 {
@@ -100,19 +113,21 @@ void cIniFile::ForEachValue(const std::function<void(const QString&, QString)>& 
 {
     if (!section_.native() || !path_.native())
         return;
-    // One key text, refilled for each key: most keys are short ASCII names.
     QString keyText;
     profile::forEachValue(section_.native(), kValueBufferSize, path_.native(),
                           [&](std::string_view key, std::string_view value) {
-                              const auto size = static_cast<qsizetype>(key.size());
-                              if (isAscii(key.data(), size)) {
-                                  keyText.resize(0);
-                                  keyText.append(QLatin1String(key.data(), size));
-                              } else {
-                                  keyText = QString::fromLocal8Bit(key.data(), size);
-                              }
+                              refill(keyText, key);
                               visit(keyText, valueText(value));
                           });
+}
+
+void cIniFile::ForEachKey(const std::function<void(const QString&)>& visit) const
+{
+    QString keyText;
+    profile::forEachKeyName(section_.native(), path_.native(), [&](std::string_view key) {
+        refill(keyText, key);
+        visit(keyText);
+    });
 }
 
 void cIniFile::setValue(const OptionalText& sValue)
@@ -174,8 +189,7 @@ QString cIniFile::WholeValue() const
 QStringList cIniFile::AllKeys() const
 {
     QStringList keys;
-    for (const std::string& name : profile::keyNames(section_.native(), path_.native()))
-        keys.append(fromNative(name.data(), static_cast<qsizetype>(name.size())));
+    ForEachKey([&keys](const QString& key) { keys.append(key); });
     return keys;
 }
 

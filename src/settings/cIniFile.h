@@ -77,6 +77,9 @@ public:
     // Every key name of the current section, however long the list; unlike INISection's list,
     // an empty first name does not hide the others.
     QStringList AllKeys() const;
+    // Calls `visit` with each name that AllKeys() lists, in order: one look at the section for
+    // them all, and no list.
+    void ForEachKey(const std::function<void(const QString& key)>& visit) const;
 
     // 0, or the errno value that kept the file from being read.
     int ReadError() const;

@@ -151,14 +151,15 @@ std::int32_t WritePrivateProfileStringA(const char* section, const char* key, co
     return finish(path, file).error == 0 ? 1 : 0;
 }
 
-std::vector<std::string> keyNames(const char* section, const char* path)
+void forEachKeyName(const char* section, const char* path,
+                    const std::function<void(std::string_view name)>& visit)
 {
     if (!section || !path || !*path)
-        return {};
-    return withFile(path, [&](const OpenFile& file) {
-        const std::vector<std::string_view> names =
-            file.document.keyNames(CallerText(section).text());
-        return std::vector<std::string>(names.begin(), names.end());
+        return;
+    withFile(path, [&](const OpenFile& file) {
+        for (const std::string_view name : file.document.keyNames(CallerText(section).text()))
+            visit(name);
+        return 0;
     });
 }
 

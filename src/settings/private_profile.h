@@ -69,10 +69,11 @@ std::int32_t GetPrivateProfileStringA(const char* section, const char* key, cons
 std::int32_t WritePrivateProfileStringA(const char* section, const char* key, const char* value,
                                         const char* path);
 
-// The section's key names as a key-list read gives them, however many, except that an empty
-// first name does not hide the others (a caller that must see every key, to keep it, needs
-// them all).
-std::vector<std::string> keyNames(const char* section, const char* path);
+// Calls `visit` with the section's key names as a key-list read gives them, however many, except
+// that an empty first name does not hide the others (a caller that must see every key, to keep
+// it, needs them all). The texts last as long as the call.
+void forEachKeyName(const char* section, const char* path,
+                    const std::function<void(std::string_view name)>& visit);
 
 // Calls `visit` with every key of the section that a value read finds, in file order, and the
 // value that GetPrivateProfileStringA reads for it with an empty default into a buffer of
