@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -20,11 +21,21 @@ namespace {
 constexpr std::uint32_t kValueBufferSize = 255;
 
 // Settings texts are mostly ASCII, which reads the same in every 8-bit encoding: widening it
-// is far cheaper than decoding.
+// is far cheaper than decoding. Checked eight bytes at a time.
 bool isAscii(const char* bytes, qsizetype size)
 {
-    return std::all_of(bytes, bytes + size,
-                       [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+    qsizetype at = 0;
+    for (std::uint64_t word; at + qsizetype(sizeof word) <= size; at += sizeof word) {
+        std::memcpy(&word, bytes + at, sizeof word);
+        if (word & kHighBits)
+            return false;
+    }
+    for (; at < size; ++at) {
+        if (static_cast<unsigned char>(bytes[at]) >= 0x80)
+            return false;
+    }
+    return true;
 }
 
 QString fromNative(const char* bytes, qsizetype size)
@@ -38,12 +49,12 @@ QString fromNative(const char* bytes, qsizetype size)
 void refill(QString& text, std::string_view bytes)
 {
     const auto size = static_cast<qsizetype>(bytes.size());
-    if (isAscii(bytes.data(), size)) {
-        text.resize(0);
-        text.append(QLatin1String(bytes.data(), size));
-    } else {
+    if (!isAscii(bytes.data(), size)) {
         text = QString::fromLocal8Bit(bytes.data(), size);
+        return;
     }
+    text.resize(size);
+    std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char16_t*>(text.data()));
 }
 
 // A value cut to fit the buffer may end inside a character: that character's bytes are dropped.
