@@ -1,7 +1,5 @@
 #include "ini_document.h"
 
-#include "ini_line.h"
-
 #include <algorithm>
 
 namespace profile {
@@ -59,7 +57,7 @@ IniDocument IniDocument::parse(std::string_view bytes)
     const std::string_view text = *document.parsed_;
     std::size_t nextLf = text.find('\n');
     for (std::size_t at = 0; at < text.size();) {
-        std::string_view eol;
+        LineEnd eol;
         const std::size_t end = lineEnd(text, at, nextLf, eol);
         const std::string_view line = text.substr(at, end - at);
         // Only a line that starts with '[' can be a header; the keys are parsed by reindex().
@@ -71,8 +69,8 @@ IniDocument IniDocument::parse(std::string_view bytes)
             document.sections_.back().name = std::string(parsed.name);
             document.sections_.back().hasHeader = true;
         }
-        document.sections_.back().lines.push_back({line, {}, false, eol});
-        at = end + eol.size();
+        document.sections_.back().lines.emplace_back(line, eol);
+        at = end + lineEndText(eol).size();
     }
     for (Section& section : document.sections_)
         section.reindex();
@@ -83,10 +81,11 @@ IniDocument IniDocument::parse(std::string_view bytes)
 std::string IniDocument::serialize() const
 {
     std::string text;
+    text.reserve(parsed_ ? parsed_->size() : 0);
     for (const Section& section : sections_) {
-        for (const Line& line : section.lines) {
+        for (const TextLine& line : section.lines) {
             text += line.text();
-            text += line.eol;
+            text += lineEndText(line.end());
         }
     }
     return encodeFile(text, encoding_);
@@ -127,33 +126,38 @@ std::optional<std::string_view> IniDocument::value(std::string_view section, std
 std::vector<std::string_view> IniDocument::keyNames(std::string_view section) const
 {
     std::vector<std::string_view> names;
-    // Unlike a value lookup, a key list takes the section's name with its blanks.
-    const auto it = sectionIndex_.find(lowered(section));
-    if (it == sectionIndex_.end())
-        return names;
-    const Section& found = sections_[it->second];
-    for (const Key& key : found.keys) {
-        if (key.listed)
-            names.push_back(found.nameOf(key));
-    }
+    forEachKeyName(section, [&names](std::string_view name) { names.push_back(name); });
     return names;
 }
 
-std::vector<IniDocument::Entry> IniDocument::firstKeys(std::string_view section) const
+void IniDocument::forEachKeyName(std::string_view section,
+                                 const std::function<void(std::string_view)>& visit) const
 {
-    std::vector<Entry> entries;
+    // Unlike a value lookup, a key list takes the section's name with its blanks.
+    const auto it = sectionIndex_.find(lowered(section));
+    if (it == sectionIndex_.end())
+        return;
+    const Section& found = sections_[it->second];
+    for (const Key& key : found.keys) {
+        if (key.listed)
+            visit(found.nameOf(key));
+    }
+}
+
+void IniDocument::forEachFirstKey(std::string_view section,
+                                  const std::function<void(const Entry&)>& visit) const
+{
     const Section* found = findSection(section);
     if (!found)
-        return entries;
-    entries.reserve(found->keys.size());
+        return;
     for (const Key& key : found->keys) {
         if (!key.first)
             continue;
-        entries.push_back({found->nameOf(key), std::nullopt, key.quoted});
+        Entry entry{found->nameOf(key), std::nullopt, key.quoted};
         if (key.hasValue)
-            entries.back().value = found->valueOf(key);
+            entry.value = found->valueOf(key);
+        visit(entry);
     }
-    return entries;
 }
 
 std::vector<std::string_view> IniDocument::sectionNames() const
@@ -192,12 +196,13 @@ IniDocument::SectionLines IniDocument::sectionLines(std::string_view section) co
                 read[key.line] = key.first && key.listed;
         }
         for (std::size_t i = 0; i < current.lines.size(); ++i) {
-            const Line& line = current.lines[i];
+            const TextLine& line = current.lines[i];
             result.fingerprint =
                 (result.fingerprint ^ std::hash<std::string_view>()(line.text())) * kPrime;
-            for (const char c : line.eol)
+            const std::string_view eol = lineEndText(line.end());
+            for (const char c : eol)
                 result.fingerprint = (result.fingerprint ^ static_cast<unsigned char>(c)) * kPrime;
-            result.fingerprint = (result.fingerprint ^ line.eol.size()) * kPrime;
+            result.fingerprint = (result.fingerprint ^ eol.size()) * kPrime;
             if (!read[i] && !trim(line.text()).empty())
                 result.unread.emplace_back(line.text());
         }
@@ -223,40 +228,40 @@ bool IniDocument::isWritableValue(std::string_view value)
     return !holdsLineBreak(value);
 }
 
-std::string_view IniDocument::newLineEnding() const
+LineEnd IniDocument::newLineEnding() const
 {
     for (const Section& section : sections_) {
-        for (const Line& line : section.lines) {
-            if (!line.eol.empty())
-                return line.eol;
+        for (const TextLine& line : section.lines) {
+            if (line.end() != LineEnd::None)
+                return line.end();
         }
     }
-    return "\n";
+    return LineEnd::Lf;
 }
 
 bool IniDocument::setValue(std::string_view section, std::string_view key, std::string_view value)
 {
     section = trim(section);
     key = trim(key);
-    const std::string written = encoded(value);
-    const bool quoted = written.size() != value.size();
-    std::string keyLine = std::string(key) + '=' + written;
-    const std::size_t valueAt = key.size() + 1 + (quoted ? 1 : 0);
+    const bool quoted = needsQuotes(value);
+    const std::string_view quote = quoted ? "\"" : "";
+    const std::initializer_list<std::string_view> keyLine = {key, "=", quote, value, quote};
+    const std::size_t valueAt = key.size() + 1 + quote.size();
     Section* target = findSection(section);
     if (!target) {
-        const std::string_view eol = newLineEnding();
+        const LineEnd eol = newLineEnding();
         Section& last = sections_.back();
         if (!last.lines.empty()) {
-            if (last.lines.back().eol.empty())
-                last.lines.back().eol = eol;
+            if (last.lines.back().end() == LineEnd::None)
+                last.lines.back().setEnd(eol);
             if (!trim(last.lines.back().text()).empty())
-                last.lines.push_back(Line::made(std::string(), eol));
+                last.lines.push_back(TextLine::made({}, eol));
         }
         Section added;
         added.name = std::string(section);
         added.hasHeader = true;
-        added.lines.push_back(Line::made('[' + std::string(section) + ']', eol));
-        added.lines.push_back(Line::made(std::move(keyLine), eol));
+        added.lines.push_back(TextLine::made({"[", section, "]"}, eol));
+        added.lines.push_back(TextLine::made(keyLine, eol));
         added.reindex();
         sections_.push_back(std::move(added));
         sectionIndex_.emplace(lowered(section), sections_.size() - 1);
@@ -267,7 +272,7 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
         Key& existing = target->keys[static_cast<std::size_t>(found - target->keys.data())];
         if (existing.hasValue && target->valueOf(existing) == value)
             return false;
-        target->lines[existing.line].setText(std::move(keyLine));
+        target->lines[existing.line].setText(keyLine);
         existing = {existing.line,
                     0,
                     key.size(),
@@ -285,15 +290,15 @@ bool IniDocument::setValue(std::string_view section, std::string_view key, std::
     std::size_t position = target->afterLastListed;
     if (position == 0)
         position = target->hasHeader ? 1 : 0;
-    std::string_view eol = newLineEnding();
+    LineEnd eol = newLineEnding();
     if (position > 0) {
-        Line& before = target->lines[position - 1];
-        if (before.eol.empty())
-            before.eol = eol;
-        eol = before.eol;
+        TextLine& before = target->lines[position - 1];
+        if (before.end() == LineEnd::None)
+            before.setEnd(eol);
+        eol = before.end();
     }
     target->lines.insert(target->lines.begin() + static_cast<std::ptrdiff_t>(position),
-                         Line::made(std::move(keyLine), eol));
+                         TextLine::made(keyLine, eol));
     if (!target->keys.empty() && target->keys.back().line >= position) {
         target->reindex();
         return true;
@@ -310,7 +315,7 @@ bool IniDocument::removeKey(std::string_view section, std::string_view key)
     if (!target || !target->find(key))
         return false;
     const std::string_view name = trim(key);
-    std::vector<Line> kept;
+    std::vector<TextLine> kept;
     for (std::size_t i = 0; i < target->lines.size(); ++i) {
         const ParsedLine parsed = parseLine(target->lines[i].text());
         const bool isHeader = target->hasHeader && i == 0;

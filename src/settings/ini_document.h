@@ -1,8 +1,10 @@
 #pragma once
 
+#include "ini_line.h"
 #include "key_index.h"
 #include "text_encoding.h"
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -37,15 +39,20 @@ public:
     // The listed keys of the first section of that exact name, duplicates included, in file
     // order.
     std::vector<std::string_view> keyNames(std::string_view section) const;
-    // The keys of the section that value() finds, the first of each name, in file order (also
-    // comments and keys without a value, which value() reads as none), each with what value()
-    // gives for it: one pass over the section for a caller that reads most of it.
+    // Calls `visit` with each name keyNames() lists, in order, without a list.
+    void forEachKeyName(std::string_view section,
+                        const std::function<void(std::string_view name)>& visit) const;
+    // Calls `visit` with the keys of the section that value() finds, the first of each name, in
+    // file order (also comments and keys without a value, which value() reads as none), each
+    // with what value() gives for it: one pass over the section for a caller that reads most
+    // of it.
     struct Entry {
         std::string_view name;
         std::optional<std::string_view> value;
         bool quoted;
     };
-    std::vector<Entry> firstKeys(std::string_view section) const;
+    void forEachFirstKey(std::string_view section,
+                         const std::function<void(const Entry& entry)>& visit) const;
     // The name of every section header but an empty one, duplicates included, in file order.
     std::vector<std::string_view> sectionNames() const;
 
@@ -75,24 +82,6 @@ public:
     bool removeSection(std::string_view section);
 
 private:
-    // A line's text is a view into the text the document was parsed from until it is changed.
-    struct Line {
-        std::string_view parsed;
-        std::string changed;
-        bool isChanged = false;
-        std::string_view eol; // "", "\n", "\r\n" or "\r", in static storage
-
-        static Line made(std::string text, std::string_view eol)
-        {
-            return {std::string_view(), std::move(text), true, eol};
-        }
-        std::string_view text() const { return isChanged ? std::string_view(changed) : parsed; }
-        void setText(std::string text)
-        {
-            changed = std::move(text);
-            isChanged = true;
-        }
-    };
     // Where a key's name and value stand in the text of its line.
     struct Key {
         std::size_t line;
@@ -108,7 +97,7 @@ private:
     struct Section {
         std::string name;
         bool hasHeader = false;
-        std::vector<Line> lines;
+        std::vector<TextLine> lines;
         std::vector<Key> keys;
         KeyIndex keyIndex;               // the first key of each name
         std::size_t afterLastListed = 0; // the line after the last listed key; 0: none
@@ -125,7 +114,7 @@ private:
     void reindexSections();
     Section* findSection(std::string_view name);
     const Section* findSection(std::string_view name) const;
-    std::string_view newLineEnding() const;
+    LineEnd newLineEnding() const;
 
     FileEncoding encoding_;
     std::shared_ptr<const std::string> parsed_; // the text that unchanged lines view

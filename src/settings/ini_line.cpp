@@ -1,6 +1,7 @@
 #include "ini_line.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace profile {
 
@@ -42,11 +43,9 @@ std::string_view unquoted(std::string_view value)
     return isQuoted(value) ? value.substr(1, value.size() - 2) : value;
 }
 
-std::string encoded(std::string_view value)
+bool needsQuotes(std::string_view value)
 {
-    if (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) || isQuoted(value)))
-        return '"' + std::string(value) + '"';
-    return std::string(value);
+    return !value.empty() && (isBlank(value.front()) || isBlank(value.back()) || isQuoted(value));
 }
 
 bool holdsLineBreak(std::string_view text)
@@ -75,8 +74,21 @@ ParsedLine parseLine(std::string_view raw)
     return {LineKind::Key, trim(text.substr(0, equals)), unquoted(value), true, isQuoted(value)};
 }
 
-std::size_t lineEnd(std::string_view text, std::size_t from, std::size_t& nextLf,
-                    std::string_view& eol)
+std::string_view lineEndText(LineEnd end)
+{
+    switch (end) {
+    case LineEnd::Lf:
+        return "\n";
+    case LineEnd::CrLf:
+        return "\r\n";
+    case LineEnd::Cr:
+        return "\r";
+    default:
+        return "";
+    }
+}
+
+std::size_t lineEnd(std::string_view text, std::size_t from, std::size_t& nextLf, LineEnd& eol)
 {
     // Two searches for one character each are far faster than one loop over every character;
     // the CR is looked for only up to the LF.
@@ -85,12 +97,36 @@ std::size_t lineEnd(std::string_view text, std::size_t from, std::size_t& nextLf
     std::size_t end = std::min(nextLf, text.size());
     end = std::min(text.substr(0, end).find('\r', from), end);
     if (end == text.size())
-        eol = "";
+        eol = LineEnd::None;
     else if (text[end] == '\n')
-        eol = "\n";
+        eol = LineEnd::Lf;
     else
-        eol = end + 1 < text.size() && text[end + 1] == '\n' ? "\r\n" : "\r";
+        eol = end + 1 < text.size() && text[end + 1] == '\n' ? LineEnd::CrLf : LineEnd::Cr;
     return end;
+}
+
+TextLine TextLine::made(std::initializer_list<std::string_view> pieces, LineEnd end)
+{
+    TextLine line(std::string_view(), end);
+    line.setText(pieces);
+    return line;
+}
+
+void TextLine::setText(std::initializer_list<std::string_view> pieces)
+{
+    // One allocation for the whole line: a long table is saved as many new lines.
+    std::size_t size = 0;
+    for (const std::string_view piece : pieces)
+        size += piece.size();
+    std::unique_ptr<char[]> text(new char[size]);
+    char* out = text.get();
+    for (const std::string_view piece : pieces) {
+        std::memcpy(out, piece.data(), piece.size());
+        out += piece.size();
+    }
+    own_ = std::move(text);
+    data_ = own_.get();
+    size_ = size;
 }
 
 } // namespace profile

@@ -157,8 +157,7 @@ void forEachKeyName(const char* section, const char* path,
     if (!section || !path || !*path)
         return;
     withFile(path, [&](const OpenFile& file) {
-        for (const std::string_view name : file.document.keyNames(CallerText(section).text()))
-            visit(name);
+        file.document.forEachKeyName(CallerText(section).text(), visit);
         return 0;
     });
 }
@@ -169,12 +168,13 @@ void forEachValue(const char* section, std::uint32_t bufferSize, const char* pat
     if (!section || !path || !*path || bufferSize == 0)
         return;
     withFile(path, [&](const OpenFile& file) {
-        for (const IniDocument::Entry& entry :
-             file.document.firstKeys(CallerText(section).text())) {
-            const std::string_view text = entry.value.value_or(std::string_view());
-            visit(entry.name,
-                  text.substr(0, readLength(text.size(), entry.value && entry.quoted, bufferSize)));
-        }
+        file.document.forEachFirstKey(
+            CallerText(section).text(), [&](const IniDocument::Entry& entry) {
+                const std::string_view text = entry.value.value_or(std::string_view());
+                visit(entry.name,
+                      text.substr(
+                          0, readLength(text.size(), entry.value && entry.quoted, bufferSize)));
+            });
         return 0;
     });
 }
