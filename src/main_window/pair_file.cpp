@@ -6,14 +6,6 @@
 
 namespace pair_file {
 
-namespace {
-
-// Values are read through a buffer of 255 bytes; one of fewer than 85 characters has at most
-// 3 x 84 = 252 bytes and cannot have been cut.
-constexpr qsizetype kShortestCutValue = 85;
-
-} // namespace
-
 int rowOf(const QString& key, Word word)
 {
     // Compared in ASCII, as the store compares key names; called for every key of long tables.
@@ -46,10 +38,14 @@ RowKey rowKeyOf(const QString& key)
     return {word, rowOf(key, word)};
 }
 
-OnDisk onDisk(cIniFile& ini, const LoadedRows& rows)
+OnDisk onDisk(cIniFile& ini, const LoadedRows& rows, bool everyKeyLoaded)
 {
     const cIniFile::SectionContent content = ini.CurrentSectionContent();
     OnDisk result{content.fingerprint, content.unreadLines};
+    // No unread line means no repeated key, no comment and no key without a value either: the
+    // keys listed are the keys that were read.
+    if (everyKeyLoaded && content.unreadLines.isEmpty())
+        return result;
     std::vector<int> rowAt(rows.indexes.isEmpty() ? 0 : rows.indexes.back() + 1, -1);
     for (qsizetype row = 0; row < rows.indexes.size(); ++row)
         rowAt[static_cast<std::size_t>(rows.indexes[row])] = static_cast<int>(row);

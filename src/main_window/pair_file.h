@@ -59,8 +59,14 @@ struct OnDisk {
     QStringList leftOut;
 };
 
-// Looks at the current section of `ini` (within the batch the rows were loaded in). Reading
-// whole values moves `ini`'s Key.
-OnDisk onDisk(cIniFile& ini, const LoadedRows& rows);
+// Values are read through a buffer of 255 bytes; one of fewer than 85 characters has at most
+// 3 x 84 = 252 bytes and cannot have been cut.
+constexpr qsizetype kShortestCutValue = 85;
+
+// Looks at the current section of `ini` (within the batch the rows were loaded in). With
+// `everyKeyLoaded`, every key that a read finds went into `rows` with a value too short to
+// have been cut, so only lines that no read returns can hold more: the keys are not walked
+// again. Reading whole values moves `ini`'s Key.
+OnDisk onDisk(cIniFile& ini, const LoadedRows& rows, bool everyKeyLoaded);
 
 } // namespace pair_file

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -75,27 +76,39 @@ int frmMain::loadPairs()
                            "starts empty and the file is left as it is.")
                 .arg(iniFile_.Path().value_or(QString()), reasonText(error)));
 
-    // The values of all rows in one pass over the section, as reading each key would give them.
+    // The values of all rows in one pass over the section, as reading each key would give them,
+    // and which words each row has, to tell whether every key read goes into the table.
     std::array<std::vector<QString>, 3> read;
-    iniFile_.ForEachValue([&read](const QString& key, QString value) {
+    std::vector<std::bitset<3>> words;
+    int keysRead = 0;
+    bool anyCut = false;
+    iniFile_.ForEachValue([&](const QString& key, QString value) {
+        ++keysRead;
         const auto [word, row] = rowKeyOf(key);
         if (row < 0 || row > kLastPossibleRow)
             return;
+        const auto at = static_cast<std::size_t>(row);
+        anyCut = anyCut || value.size() >= kShortestCutValue;
+        if (words.size() <= at)
+            words.resize(at + 1);
+        words[at].set(word);
         std::vector<QString>& column = read[word];
-        if (column.size() <= static_cast<std::size_t>(row))
-            column.resize(static_cast<std::size_t>(row) + 1);
-        column[static_cast<std::size_t>(row)] = std::move(value);
+        if (column.size() <= at)
+            column.resize(at + 1);
+        column[at] = std::move(value);
     });
     // Every index up to the highest pattern, so that gaps and incomplete rows lose nothing.
     LoadedRows rows;
     const int patterns = static_cast<int>(read[Pattern].size());
     for (QStringList& column : rows.columns)
         column.reserve(patterns);
+    std::size_t keysLoaded = 0;
     for (intLoop = 0; intLoop < patterns; ++intLoop) {
         const auto at = static_cast<std::size_t>(intLoop);
         if (read[Pattern][at].isEmpty())
             continue;
         rows.indexes.append(intLoop);
+        keysLoaded += words[at].count();
         for (const Word word : {Pattern, Command, Focus})
             rows.columns[word].append(at < read[word].size() ? std::move(read[word][at])
                                                              : QString());
@@ -105,7 +118,7 @@ int frmMain::loadPairs()
     lstCommand->addItems(rows.columns[Command]);
     lstFocus->addItems(rows.columns[Focus]);
     lstPattern->addItems(rows.columns[Pattern]);
-    pairsOnDisk_ = onDisk(iniFile_, rows);
+    pairsOnDisk_ = onDisk(iniFile_, rows, !anyCut && keysLoaded == std::size_t(keysRead));
     snapshot.commit();
     tableChanged_ = false;
     return static_cast<int>(rows.indexes.size());
