@@ -59,9 +59,13 @@ void frmMain::Form_Load()
     Log(QStringLiteral("Kormil started"));
     iniFile_.setPath(seams_.settingsPath);
     watchPairFile();
-    loadPairs();
-    logUnwritableSettings();
-    loadAllowList();
+    {
+        // One read of a long settings file for the pairs, its checks and the allow list.
+        profile::Batch once = iniFile_.StartBatch();
+        loadPairs();
+        logUnwritableSettings();
+        loadAllowList();
+    }
     cmdListen_Click();
 }
 
