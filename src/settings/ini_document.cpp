@@ -197,8 +197,7 @@ IniDocument::SectionLines IniDocument::sectionLines(std::string_view section) co
         }
         for (std::size_t i = 0; i < current.lines.size(); ++i) {
             const TextLine& line = current.lines[i];
-            result.fingerprint =
-                (result.fingerprint ^ std::hash<std::string_view>()(line.text())) * kPrime;
+            result.fingerprint = (result.fingerprint ^ textHash(line.text())) * kPrime;
             const std::string_view eol = lineEndText(line.end());
             for (const char c : eol)
                 result.fingerprint = (result.fingerprint ^ static_cast<unsigned char>(c)) * kPrime;
