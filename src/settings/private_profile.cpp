@@ -44,14 +44,22 @@ void remember(const std::string& path, std::string bytes, IniDocument document)
 OpenFile readOpenFile(const std::string& path)
 {
     OpenFile file;
-    const int error = readFile(path, file.bytes);
+    // The text last read or saved is usually what the file still holds: compared as it is read,
+    // it spares copying a long file at every read.
+    const bool known = lastText && lastText->path == path;
+    bool same = false;
+    const int error = readFile(path, file.bytes, known ? &lastText->bytes : nullptr, &same);
     file.readError = error == ENOENT ? 0 : error;
-    if (error != 0)
+    if (error != 0) {
         file.bytes.clear();
-    if (lastText && lastText->path == path && lastText->bytes == file.bytes)
+        same = known && lastText->bytes.empty();
+    }
+    if (same) {
+        file.bytes = std::move(lastText->bytes);
         file.document = std::move(lastText->document);
-    else
+    } else {
         file.document = IniDocument::parse(file.bytes);
+    }
     lastText.reset();
     return file;
 }

@@ -1,5 +1,6 @@
 #include "profile_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <dirent.h>
@@ -276,8 +277,10 @@ Outcome writeInPlace(const std::string& target, const std::string& bytes,
 
 } // namespace
 
-int readFile(const std::string& path, std::string& bytes)
+int readFile(const std::string& path, std::string& bytes, const std::string* known, bool* same)
 {
+    if (same)
+        *same = false;
     // Looked at before it is opened: opening a FIFO or a device can block or act on it.
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
@@ -290,7 +293,15 @@ int readFile(const std::string& path, std::string& bytes)
     if (!S_ISREG(info.st_mode))
         return errorOfKind(info.st_mode);
     bytes.clear();
-    bytes.reserve(static_cast<std::size_t>(info.st_size));
+    // The bytes that matched `known` so far, not copied yet; npos once they differ.
+    std::size_t matched = known ? 0 : std::string::npos;
+    const auto copyMatched = [&] {
+        bytes.reserve(std::max(static_cast<std::size_t>(info.st_size), matched));
+        bytes.assign(*known, 0, matched);
+        matched = std::string::npos;
+    };
+    if (!known)
+        bytes.reserve(static_cast<std::size_t>(info.st_size));
     char chunk[65536];
     for (;;) {
         const ssize_t got = ::read(fd.get(), chunk, sizeof chunk);
@@ -298,9 +309,22 @@ int readFile(const std::string& path, std::string& bytes)
             continue;
         if (got < 0)
             return errno;
-        if (got == 0)
+        const std::string_view read(chunk, static_cast<std::size_t>(got));
+        if (got == 0) {
+            if (matched != std::string::npos && matched == known->size())
+                *same = true;
+            else if (matched != std::string::npos)
+                copyMatched();
             return 0;
-        bytes.append(chunk, static_cast<std::size_t>(got));
+        }
+        if (matched != std::string::npos &&
+            std::string_view(*known).substr(matched, read.size()) == read) {
+            matched += read.size();
+            continue;
+        }
+        if (matched != std::string::npos)
+            copyMatched();
+        bytes.append(read);
     }
 }
 

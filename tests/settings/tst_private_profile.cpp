@@ -101,6 +101,8 @@ private slots:
     void readError_saysWhyTheFileCouldNotBeRead_data();
     void readError_saysWhyTheFileCouldNotBeRead();
     void sameSizeRewrite_isRead();
+    void rewriteSharingABeginning_isRead_data();
+    void rewriteSharingABeginning_isRead();
     void batch_withARefusedWrite_savesNothing_data();
     void batch_withARefusedWrite_savesNothing();
     void batch_keepBackup_keepsTheFileAsItWas();
@@ -481,6 +483,41 @@ void tst_PrivateProfile::sameSizeRewrite_isRead()
         putFile(path(), "[s]\nk=" + value + "\n");
         QCOMPARE(valueOf(path()), value);
     }
+}
+
+namespace {
+
+// Longer than one read of the file, so that a rewrite can part from it after the first piece.
+const QByteArray kLongComment = ';' + QByteArray(100000, '-') + '\n';
+
+} // namespace
+
+void tst_PrivateProfile::rewriteSharingABeginning_isRead_data()
+{
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QByteArray>("value");
+    QTest::addColumn<QByteArray>("keys");
+
+    const QByteArray start = "[s]\nk=1\n" + kLongComment;
+    QTest::newRow("grown") << start + "k2=2\nk4=4\n"
+                           << QByteArray("1") << QByteArray("k\0k2\0k4\0", 8);
+    QTest::newRow("cut") << start.left(70000) << QByteArray("1") << QByteArray("k\0", 2);
+    QTest::newRow("emptied") << QByteArray() << QByteArray() << QByteArray();
+    QTest::newRow("changed late") << start + "k3=2\n"
+                                  << QByteArray("1") << QByteArray("k\0k3\0", 5);
+}
+
+void tst_PrivateProfile::rewriteSharingABeginning_isRead()
+{
+    QFETCH(QByteArray, after);
+    QFETCH(QByteArray, value);
+    QFETCH(QByteArray, keys);
+    putFile(path(), "[s]\nk=1\n" + kLongComment + "k2=2\n");
+    QCOMPARE(valueOf(path()), QByteArray("1"));
+    putFile(path(), after);
+    QCOMPARE(valueOf(path()), value);
+    const Read list = get("s", kAbsent, "", 255, path());
+    QCOMPARE(list.bytes.left(list.count), keys);
 }
 
 void tst_PrivateProfile::batch_withARefusedWrite_savesNothing_data()
