@@ -61,6 +61,8 @@ public:
     // How much of an utterance's speech the pattern's words must cover at a sensitivity: the
     // rest may be breath or noise, but not more words.
     static double minimumCover(double sensitivity);
+    // Why an utterance so checked is not sent at a sensitivity, or an empty text when it is.
+    static QString whyNotSent(const cUtteranceCheck::Result& result, double sensitivity);
 
 private:
     void startUtterance();

@@ -26,6 +26,7 @@ struct Segment {
     int start, end; // frames, inclusive
     int acoustic;
     bool speech;
+    int phones;
 };
 
 // As ps_set_jsgf_string does, but without leaking the parsed grammar, as it does.
@@ -45,6 +46,17 @@ bool setGrammar(ps_decoder_s* decoder, const char* name, const QByteArray& text)
     }
     jsgf_grammar_free(grammar);
     return set;
+}
+
+// The phones of the pronunciation the grammar chose, "new(2)" for the second of "new".
+int phonesOf(ps_decoder_s* decoder, const char* word)
+{
+    char* phones = ps_lookup_word(decoder, word);
+    if (!phones)
+        return 1;
+    const int count = static_cast<int>(QByteArray(phones).simplified().count(' ')) + 1;
+    ckd_free(phones);
+    return count;
 }
 
 std::vector<Segment> decode(ps_decoder_s* decoder, const char* search, const qint16* samples,
@@ -69,6 +81,7 @@ std::vector<Segment> decode(ps_decoder_s* decoder, const char* search, const qin
         // Silence, fillers and the grammar's empty transitions, "<sil>", "[NOISE]", "(NULL)".
         segment.speech = word[0] != '<' && word[0] != '[' && word[0] != '(' &&
                          std::strncmp(word, "quiet_", 6) != 0;
+        segment.phones = segment.speech ? phonesOf(decoder, word) : 0;
         if (segment.end >= segment.start)
             segments.push_back(segment);
     }
@@ -145,6 +158,7 @@ cUtteranceCheck::Result cUtteranceCheck::check(const qint16* samples, qsizetype 
     for (const Segment& phone : phones)
         phoneSpeech += phone.speech ? phone.end - phone.start + 1 : 0;
     result.weakestWord = 1e9;
+    result.framesPerPhone = 1e9;
     for (const Segment& word : pattern) {
         if (!word.speech)
             continue;
@@ -160,6 +174,8 @@ cUtteranceCheck::Result cUtteranceCheck::check(const qint16* samples, qsizetype 
                     static_cast<double>(phone.acoustic) * overlap / (phone.end - phone.start + 1);
         }
         result.weakestWord = std::min(result.weakestWord, (word.acoustic - free) / length);
+        result.framesPerPhone =
+            std::min(result.framesPerPhone, static_cast<double>(length) / word.phones);
     }
     result.cover = phoneSpeech > 0 ? static_cast<double>(patternSpeech) / phoneSpeech : 0;
     return result;

@@ -14,9 +14,10 @@ struct ps_decoder_s;
 class cUtteranceCheck {
 public:
     struct Result {
-        QString words;          // the pattern the grammar hears, or empty when none fits at all
-        double weakestWord = 0; // per frame, the pattern's weakest word against free phones
-        double cover = 0;       // the share of the phones' speech that the pattern's words cover
+        QString words;             // the pattern the grammar hears, or empty when none fits at all
+        double weakestWord = 0;    // per frame, the pattern's weakest word against free phones
+        double cover = 0;          // the share of the phones' speech that the pattern's words cover
+        double framesPerPhone = 0; // the fewest 10 ms frames per phone any of its words took
     };
 
     // Loads the acoustic model and dictionary from modelDir; ok() tells whether it could.

@@ -18,6 +18,8 @@ private slots:
     void options_areParsed();
     void sensitivity_raisedAsksMore_data();
     void sensitivity_raisedAsksMore();
+    void checkedUtterance_isSentOrSaysWhyNot_data();
+    void checkedUtterance_isSentOrSaysWhyNot();
     void patterns_areSpeakableOrLeftOutWithReason_data();
     void patterns_areSpeakableOrLeftOutWithReason();
     void wavFormat_isTakenOrNamed_data();
@@ -99,6 +101,46 @@ void tst_BridgeParts::sensitivity_raisedAsksMore()
     QFETCH(double, higher);
     QVERIFY(cRecogniser::weakestWordAllowed(higher) > cRecogniser::weakestWordAllowed(lower));
     QVERIFY(cRecogniser::minimumCover(higher) > cRecogniser::minimumCover(lower));
+}
+
+void tst_BridgeParts::checkedUtterance_isSentOrSaysWhyNot_data()
+{
+    QTest::addColumn<QString>("words");
+    QTest::addColumn<double>("weakest");
+    QTest::addColumn<double>("cover");
+    QTest::addColumn<double>("framesPerPhone");
+    QTest::addColumn<double>("sensitivity");
+    QTest::addColumn<QString>("why"); // empty: sent
+    QTest::newRow("clear") << "open mail" << 5.0 << 0.95 << 10.0 << 0.5 << "";
+    QTest::newRow("no pattern") << "" << 0.0 << 0.0 << 0.0 << 0.5 << "no pattern fits";
+    QTest::newRow("a word squeezed in")
+        << "page up" << 5.0 << 1.0 << 3.0 << 0.0
+        << "not sent: a word of it went by too fast to have been said (30 ms a sound, under 60)";
+    QTest::newRow("a word far off") << "open mail" << -30.0 << 0.95 << 10.0 << 0.0
+                                    << "not sent: a word of it sounds unlike the pattern";
+    QTest::newRow("more said") << "open mail" << 5.0 << 0.6 << 10.0 << 0.0
+                               << "not sent: more was said than the pattern";
+    QTest::newRow("unclear, when the bridge need not be sure")
+        << "open mail" << -12.0 << 0.85 << 10.0 << 0.0 << "";
+    QTest::newRow("unclear, when it must be sure")
+        << "open mail" << -12.0 << 0.85 << 10.0 << 1.0
+        << "not sent: a word of it sounds unlike the pattern";
+}
+
+void tst_BridgeParts::checkedUtterance_isSentOrSaysWhyNot()
+{
+    QFETCH(QString, words);
+    QFETCH(double, weakest);
+    QFETCH(double, cover);
+    QFETCH(double, framesPerPhone);
+    QFETCH(double, sensitivity);
+    QFETCH(QString, why);
+    cUtteranceCheck::Result result;
+    result.words = words;
+    result.weakestWord = weakest;
+    result.cover = cover;
+    result.framesPerPhone = framesPerPhone;
+    QCOMPARE(cRecogniser::whyNotSent(result, sensitivity), why);
 }
 
 void tst_BridgeParts::patterns_areSpeakableOrLeftOutWithReason_data()
