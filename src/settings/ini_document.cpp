@@ -52,8 +52,18 @@ const IniDocument::Key* IniDocument::Section::find(std::string_view key) const
 
 IniDocument IniDocument::parse(std::string_view bytes)
 {
+    return parse(std::make_shared<const std::string>(bytes));
+}
+
+IniDocument IniDocument::parse(std::shared_ptr<const std::string> bytes)
+{
     IniDocument document;
-    document.parsed_ = std::make_shared<const std::string>(decodeFile(bytes, document.encoding_));
+    // Most files are UTF-8 without a byte-order mark, which decoding would only copy.
+    if (isPlainUtf8(*bytes))
+        document.parsed_ = std::move(bytes);
+    else
+        document.parsed_ =
+            std::make_shared<const std::string>(decodeFile(*bytes, document.encoding_));
     const std::string_view text = *document.parsed_;
     std::size_t nextLf = text.find('\n');
     for (std::size_t at = 0; at < text.size();) {

@@ -29,6 +29,8 @@ class IniDocument {
 public:
     IniDocument() : sections_(1) {}
     static IniDocument parse(std::string_view bytes);
+    // The same, keeping `bytes` as the text its lines view where they need no decoding.
+    static IniDocument parse(std::shared_ptr<const std::string> bytes);
     std::string serialize() const;
 
     // None when the section or the key is missing or the key has no value; `quoted` tells

@@ -4,6 +4,7 @@
 #include "profile_file.h"
 
 #include <cerrno>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 
@@ -14,7 +15,7 @@ namespace {
 // A file as read from disk, and what was done to it in memory since.
 struct OpenFile {
     IniDocument document;
-    std::string bytes;
+    std::shared_ptr<const std::string> bytes; // shared with the document where it reads them
     int readError = 0; // the file exists, but its content could not be read: never write it
     int batchDepth = 0;
     bool dirty = false;
@@ -31,12 +32,13 @@ std::unordered_map<std::string, OpenFile> openBatches;
 // load, the load after a save).
 struct LastText {
     std::string path;
-    std::string bytes;
+    std::shared_ptr<const std::string> bytes;
     IniDocument document;
 };
 std::optional<LastText> lastText;
 
-void remember(const std::string& path, std::string bytes, IniDocument document)
+void remember(const std::string& path, std::shared_ptr<const std::string> bytes,
+              IniDocument document)
 {
     lastText = LastText{path, std::move(bytes), std::move(document)};
 }
@@ -48,16 +50,18 @@ OpenFile readOpenFile(const std::string& path)
     // it spares copying a long file at every read.
     const bool known = lastText && lastText->path == path;
     bool same = false;
-    const int error = readFile(path, file.bytes, known ? &lastText->bytes : nullptr, &same);
+    std::string bytes;
+    const int error = readFile(path, bytes, known ? lastText->bytes.get() : nullptr, &same);
     file.readError = error == ENOENT ? 0 : error;
     if (error != 0) {
-        file.bytes.clear();
-        same = known && lastText->bytes.empty();
+        bytes.clear();
+        same = known && lastText->bytes->empty();
     }
     if (same) {
         file.bytes = std::move(lastText->bytes);
         file.document = std::move(lastText->document);
     } else {
+        file.bytes = std::make_shared<const std::string>(std::move(bytes));
         file.document = IniDocument::parse(file.bytes);
     }
     lastText.reset();
@@ -97,10 +101,11 @@ SaveOutcome finish(const std::string& path, OpenFile& file)
         return outcome;
     }
     std::string text = file.document.serialize();
-    outcome = saveFile(path, text, file.bytes, file.keepBackup);
+    outcome = saveFile(path, text, *file.bytes, file.keepBackup);
     if (outcome.file == SaveOutcome::File::Replaced ||
         outcome.file == SaveOutcome::File::WrittenInPlace)
-        remember(path, std::move(text), std::move(file.document));
+        remember(path, std::make_shared<const std::string>(std::move(text)),
+                 std::move(file.document));
     return outcome;
 }
 

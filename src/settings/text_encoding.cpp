@@ -203,6 +203,12 @@ std::string decodeFile(std::string_view bytes, FileEncoding& encoding)
     return fromWindows1252(bytes);
 }
 
+bool isPlainUtf8(std::string_view bytes)
+{
+    return bytes.substr(0, kUtf16LeMark.size()) != kUtf16LeMark &&
+           bytes.substr(0, kUtf8Mark.size()) != kUtf8Mark && isUtf8(bytes);
+}
+
 std::string encodeFile(std::string_view text, const FileEncoding& encoding)
 {
     std::string bytes = encoding.byteOrderMark;

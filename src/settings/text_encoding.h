@@ -18,6 +18,9 @@ struct FileEncoding {
 
 // The text of a file in UTF-8, and in `encoding` how to write it back.
 std::string decodeFile(std::string_view bytes, FileEncoding& encoding);
+// Whether decodeFile gives the bytes back unchanged, with the default encoding: UTF-8 without a
+// byte-order mark.
+bool isPlainUtf8(std::string_view bytes);
 
 // The bytes of `text` in `encoding`. Text that Windows-1252 cannot hold, or that would read
 // back as something else, is written in UTF-8 instead, so that nothing is lost.
