@@ -127,13 +127,7 @@ int cRecogniser::phonesOf(const QString& word) const
 {
     if (!decoder_)
         return 0;
-    const QByteArray bytes = native(word);
-    char* phones = ps_lookup_word(decoder_, bytes.constData());
-    if (!phones)
-        return 0;
-    const int count = static_cast<int>(QByteArray(phones).simplified().count(' ')) + 1;
-    ckd_free(phones);
-    return count;
+    return phoneCount(decoder_, native(word).constData());
 }
 
 void cRecogniser::listenFor(const cSpeakablePatterns& patterns)

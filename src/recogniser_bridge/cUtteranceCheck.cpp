@@ -48,17 +48,6 @@ bool setGrammar(ps_decoder_s* decoder, const char* name, const QByteArray& text)
     return set;
 }
 
-// The phones of the pronunciation the grammar chose, "new(2)" for the second of "new".
-int phonesOf(ps_decoder_s* decoder, const char* word)
-{
-    char* phones = ps_lookup_word(decoder, word);
-    if (!phones)
-        return 1;
-    const int count = static_cast<int>(QByteArray(phones).simplified().count(' ')) + 1;
-    ckd_free(phones);
-    return count;
-}
-
 std::vector<Segment> decode(ps_decoder_s* decoder, const char* search, const qint16* samples,
                             qsizetype count, QString* words)
 {
@@ -81,7 +70,7 @@ std::vector<Segment> decode(ps_decoder_s* decoder, const char* search, const qin
         // Silence, fillers and the grammar's empty transitions, "<sil>", "[NOISE]", "(NULL)".
         segment.speech = word[0] != '<' && word[0] != '[' && word[0] != '(' &&
                          std::strncmp(word, "quiet_", 6) != 0;
-        segment.phones = segment.speech ? phonesOf(decoder, word) : 0;
+        segment.phones = segment.speech ? std::max(1, phoneCount(decoder, word)) : 0;
         if (segment.end >= segment.start)
             segments.push_back(segment);
     }
@@ -89,6 +78,16 @@ std::vector<Segment> decode(ps_decoder_s* decoder, const char* search, const qin
 }
 
 } // namespace
+
+int phoneCount(ps_decoder_s* decoder, const char* word)
+{
+    char* phones = ps_lookup_word(decoder, word);
+    if (!phones)
+        return 0;
+    const int count = static_cast<int>(QByteArray(phones).simplified().count(' ')) + 1;
+    ckd_free(phones);
+    return count;
+}
 
 cUtteranceCheck::cUtteranceCheck(const QString& modelDir)
 {

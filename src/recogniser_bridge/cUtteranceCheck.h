@@ -7,6 +7,10 @@
 struct cmd_ln_s;
 struct ps_decoder_s;
 
+// The phones of a word's pronunciation in the decoder's dictionary, "new(2)" for the second of
+// "new"; 0 when it has none.
+int phoneCount(ps_decoder_s* decoder, const char* word);
+
 // A second listen to one whole utterance: which pattern it sounds most like, and how well that
 // pattern stands against any sequence of phones over the same audio. Speech that is no pattern
 // is forced onto the nearest one by the grammar, but leaves stretches the pattern's words do not
