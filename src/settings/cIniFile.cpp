@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <algorithm>
-#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -21,21 +20,11 @@ namespace {
 constexpr std::uint32_t kValueBufferSize = 255;
 
 // Settings texts are mostly ASCII, which reads the same in every 8-bit encoding: widening it
-// is far cheaper than decoding. Checked eight bytes at a time.
+// is far cheaper than decoding.
 bool isAscii(const char* bytes, qsizetype size)
 {
-    constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-    qsizetype at = 0;
-    for (std::uint64_t word; at + qsizetype(sizeof word) <= size; at += sizeof word) {
-        std::memcpy(&word, bytes + at, sizeof word);
-        if (word & kHighBits)
-            return false;
-    }
-    for (; at < size; ++at) {
-        if (static_cast<unsigned char>(bytes[at]) >= 0x80)
-            return false;
-    }
-    return true;
+    const std::string_view text(bytes, static_cast<std::size_t>(size));
+    return profile::asciiPrefix(text) == text.size();
 }
 
 QString fromNative(const char* bytes, qsizetype size)

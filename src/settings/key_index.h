@@ -36,14 +36,8 @@ public:
     {
         if (slots_.empty())
             return npos;
-        const std::size_t mask = slots_.size() - 1;
-        for (std::size_t slot = foldedHash(name) & mask; slots_[slot] != 0;
-             slot = (slot + 1) & mask) {
-            const std::size_t position = slots_[slot] - 1;
-            if (foldedEqual(nameAt(position), name))
-                return position;
-        }
-        return npos;
+        const std::size_t held = slots_[slotFor(name, nameAt)];
+        return held == 0 ? npos : held - 1;
     }
 
     // Holds `position` for `name` unless an equal name is held already: the position held for
@@ -53,19 +47,25 @@ public:
     {
         if (2 * (count_ + 1) > slots_.size())
             grow(nameAt);
-        const std::size_t mask = slots_.size() - 1;
-        std::size_t slot = foldedHash(name) & mask;
-        for (; slots_[slot] != 0; slot = (slot + 1) & mask) {
-            const std::size_t held = slots_[slot] - 1;
-            if (foldedEqual(nameAt(held), name))
-                return {held, false};
-        }
-        slots_[slot] = position + 1;
+        std::size_t& slot = slots_[slotFor(name, nameAt)];
+        if (slot != 0)
+            return {slot - 1, false};
+        slot = position + 1;
         ++count_;
         return {position, true};
     }
 
 private:
+    // The slot that holds a name equal to `name`, or the empty slot where it would go.
+    template <typename NameAt> std::size_t slotFor(std::string_view name, NameAt nameAt) const
+    {
+        const std::size_t mask = slots_.size() - 1;
+        std::size_t slot = foldedHash(name) & mask;
+        while (slots_[slot] != 0 && !foldedEqual(nameAt(slots_[slot] - 1), name))
+            slot = (slot + 1) & mask;
+        return slot;
+    }
+
     template <typename NameAt> void grow(NameAt nameAt)
     {
         std::vector<std::size_t> old(std::max<std::size_t>(16, 2 * slots_.size()), 0);

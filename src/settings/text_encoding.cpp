@@ -163,9 +163,8 @@ std::string toUtf16Le(std::string_view text)
 
 } // namespace
 
-bool isUtf8(std::string_view bytes)
+std::size_t asciiPrefix(std::string_view bytes)
 {
-    // Eight bytes at a time through the ASCII that settings files mostly are.
     constexpr std::uint64_t kHighBits = 0x8080808080808080u;
     std::size_t at = 0;
     for (std::uint64_t word; at + sizeof word <= bytes.size(); at += sizeof word) {
@@ -175,6 +174,12 @@ bool isUtf8(std::string_view bytes)
     }
     while (at < bytes.size() && static_cast<unsigned char>(bytes[at]) < 0x80)
         ++at;
+    return at;
+}
+
+bool isUtf8(std::string_view bytes)
+{
+    std::size_t at = asciiPrefix(bytes);
     char32_t point;
     while (at < bytes.size()) {
         if (!readUtf8(bytes, at, point))

@@ -42,6 +42,10 @@ private:
 
 bool isUtf8(std::string_view bytes);
 
+// How many bytes at the start of `bytes` are ASCII; read eight at a time, as settings texts
+// mostly are ASCII.
+std::size_t asciiPrefix(std::string_view bytes);
+
 // The length of `text` without a UTF-8 sequence that a cut left incomplete at its end.
 std::size_t wholeCharacters(std::string_view text);
 
