@@ -123,10 +123,10 @@ struct Dispatchers {
     QProcess kormil;
     QProcess reference;
 
-    bool start(int rows, const QString& probe, const QString& report)
+    bool start(const QString& kormilBuild, int rows, const QString& probe, const QString& report)
     {
         const QString program = dir.filePath(QStringLiteral("kormil"));
-        QFile::copy(QStringLiteral(KORMIL_EXECUTABLE), program);
+        QFile::copy(kormilBuild, program);
         const QString settings = dir.filePath(QStringLiteral("kormil.ini"));
         QFile ini(settings);
         if (!ini.open(QIODevice::WriteOnly))
@@ -293,6 +293,9 @@ int compare(const char* title, const QByteArray& text, ProbeReport& report)
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    // Another build of Kormil may be measured in place of this one.
+    const QString kormilBuild =
+        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(KORMIL_EXECUTABLE);
     const QString probe = QStringLiteral(PROBE_EXECUTABLE);
     QTemporaryDir scratch;
     for (int port : {kPort, kReferencePort}) {
@@ -307,7 +310,7 @@ int main(int argc, char* argv[])
     for (int rows : {10, 10000}) {
         ProbeReport report(scratch.filePath(QStringLiteral("report%1").arg(rows)));
         Dispatchers dispatchers;
-        if (!dispatchers.start(rows, probe, report.path())) {
+        if (!dispatchers.start(kormilBuild, rows, probe, report.path())) {
             std::printf("Kormil or the C reference did not start listening\n");
             return 1;
         }
