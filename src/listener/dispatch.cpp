@@ -8,7 +8,6 @@
 #include "runtime/number_text.h"
 
 #include <QListWidget>
-#include <QScopedValueRollback>
 #include <limits>
 
 namespace {
@@ -28,13 +27,8 @@ QString loggable(const QString& voiceString)
 
 void frmMain::wckTCP_DataArrival(std::int32_t)
 {
-    // Laying out and painting the log and the lists takes longer than starting the command, so
-    // the screen catches up a frame after the start, once however many strings came meanwhile.
-    {
-        const QScopedValueRollback<bool> holdScreen(screenHeld_, true);
-        dispatchVoiceString();
-    }
-    updateScreenNextFrame();
+    // Laying out and painting the log and the lists takes longer than starting the command.
+    holdScreenDuring([this] { dispatchVoiceString(); });
 }
 
 void frmMain::dispatchVoiceString()

@@ -93,6 +93,12 @@ void frmMain::listenAgain()
 
 void frmMain::wckTCP_ConnectionRequest(std::int32_t requestID)
 {
+    // A peer that connects is about to send: the string it sends comes before the screen.
+    holdScreenDuring([this, requestID] { acceptPeer(requestID); });
+}
+
+void frmMain::acceptPeer(std::int32_t requestID)
+{
     try {
         wckTCP->Close();
         wckTCP->Accept(requestID);

@@ -7,6 +7,7 @@
 
 #include <QAbstractItemModel>
 #include <QListWidget>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <cerrno>
 #include <climits>
@@ -51,6 +52,7 @@ void frmMain::Log(const QString& strLog)
 void frmMain::updateScreen()
 {
     screenUpdate_->stop();
+    screenPacing_.shown(cScreenPacing::Clock::now());
     if (pendingPairRow_) {
         const int row = *pendingPairRow_;
         pendingPairRow_.reset();
@@ -73,10 +75,13 @@ void frmMain::updateScreen()
     pendingLogMessages_.clear();
 }
 
-void frmMain::updateScreenNextFrame()
+void frmMain::holdScreenDuring(const std::function<void()>& work)
 {
-    if (!screenUpdate_->isActive())
-        screenUpdate_->start();
+    {
+        const QScopedValueRollback<bool> holdScreen(screenHeld_, true);
+        work();
+    }
+    screenUpdate_->start(screenPacing_.afterDispatch(cScreenPacing::Clock::now()));
 }
 
 // Selecting a line of a shown list lays out all its lines again, which takes a millisecond once

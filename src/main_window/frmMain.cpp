@@ -93,7 +93,6 @@ void frmMain::buildLayout()
     tmrWinsock->setInterval(1000);
     screenUpdate_ = new QTimer(this);
     screenUpdate_->setSingleShot(true);
-    screenUpdate_->setInterval(kFrameMs);
 
     // Rows of one height let the views add a line without measuring every line again.
     for (QListWidget* list : {lstPattern, lstCommand, lstFocus, lstLog})

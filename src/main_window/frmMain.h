@@ -12,6 +12,7 @@
 //   listener/command_end.cpp         watchCommandEnds
 
 #include "cLogStamp.h"
+#include "cScreenPacing.h"
 #include "listener/cAllowList.h"
 #include "pair_file.h"
 #include "settings/cIniFile.h"
@@ -20,6 +21,7 @@
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -83,12 +85,11 @@ public:
 
     // Appends "<short date>@<time> <message>" to lstLog and selects it, once the event loop
     // turns. Past kMaxLogLines the oldest line goes. Each line is echoed to standard error at
-    // once. Lines logged while a voice string is dispatched reach lstLog with the selection of
-    // the matched pair a frame (kFrameMs) later, together with those of any string that came
-    // meanwhile.
+    // once. Lines logged while a peer connects or a voice string is dispatched reach lstLog with
+    // the selection of the matched pair once strings stop coming for a moment (cScreenPacing),
+    // together with those of any string that came meanwhile.
     void Log(const QString& strLog);
     static constexpr int kMaxLogLines = 32767;
-    static constexpr int kFrameMs = 16;
 
     void cmdClear_Click();
 
@@ -150,6 +151,7 @@ private:
     void connectHandlers();
     void showPairEditor();
     void logStartedListening();
+    void acceptPeer(std::int32_t requestID);
     // Reads [listener] allow= of the settings file, when it is there, and logs what it ignores.
     void loadAllowList();
     void logNearMiss(const QString& voiceString);
@@ -160,9 +162,9 @@ private:
     // Shows what a dispatch left for the screen: selects the matched pair and appends the
     // held log lines, in one go.
     void updateScreen();
-    // The same, a frame from now: the started program runs first, and the strings that come
-    // meanwhile are shown with it.
-    void updateScreenNextFrame();
+    // Does the work with the screen held, then shows what it left when cScreenPacing says: the
+    // started program runs first, and the strings that come meanwhile are shown with it.
+    void holdScreenDuring(const std::function<void()>& work);
     void dispatchVoiceString();
     void runCommandLine(const QString& commandLine, const QString& windowStyle);
     // Closes and listens again on the socket's port; a failure is logged once, and the watchdog
@@ -204,6 +206,7 @@ private:
     QStringList pendingLogMessages_;
     std::optional<int> pendingPairRow_;
     QTimer* screenUpdate_;
+    cScreenPacing screenPacing_;
     bool tableSaved_ = false;
     // The table holds changes that are not in the file yet.
     bool tableChanged_ = false;

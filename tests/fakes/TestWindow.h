@@ -3,11 +3,13 @@
 #include "FakeMessageBox.h"
 #include "FakeShell.h"
 #include "FixedClock.h"
+#include "listener/cWinsock.h"
 #include "main_window/frmMain.h"
 
 #include <QLineEdit>
 #include <QListWidget>
 #include <QStringList>
+#include <QTest>
 #include <memory>
 
 // A main window whose seams are fakes, reading and writing the given settings file. Its port
@@ -27,6 +29,19 @@ struct TestWindow {
         for (int i = 0; i < list->count(); ++i)
             texts << list->item(i)->text();
         return texts;
+    }
+
+    // Waits until the window is connected to a peer and shows the line that says so, which
+    // comes with the screen's next update.
+    bool servesPeer()
+    {
+        return QTest::qWaitFor(
+            [this] {
+                const QStringList log = rows(window.lstLog);
+                return window.wckTCP->State() == cWinsock::sckConnected && !log.isEmpty() &&
+                       log.last().endsWith(QStringLiteral(" established"));
+            },
+            5000);
     }
 
     void addPair(const QString& pattern, const QString& command, const QString& focus)

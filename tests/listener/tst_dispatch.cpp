@@ -26,8 +26,7 @@ struct Serving : TestWindow {
     {
         if (!peer.connectTo(static_cast<quint16>(window.wckTCP->LocalPort())))
             return false;
-        return QTest::qWaitFor([this] { return window.wckTCP->State() == cWinsock::sckConnected; },
-                               5000);
+        return servesPeer();
     }
 
     // Sends the bytes and returns the log lines they caused.

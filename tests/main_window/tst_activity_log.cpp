@@ -1,4 +1,5 @@
 #include "TestWindow.h"
+#include "main_window/cScreenPacing.h"
 
 #include <QListWidget>
 #include <QLocale>
@@ -24,6 +25,42 @@ template <typename Write> QByteArray standardErrorOf(Write write)
     return file.readAll();
 }
 
+// The screen updates that cScreenPacing asks for while strings come `spacing` apart, the time
+// each update came, and the longest any string waited to be shown.
+struct PacedUpdates {
+    std::vector<std::chrono::microseconds> at;
+    std::chrono::microseconds longestHeld{0};
+    int duringTheStrings = 0;
+};
+
+PacedUpdates pacedUpdates(int strings, std::chrono::microseconds spacing)
+{
+    using namespace std::chrono;
+    cScreenPacing pacing;
+    const cScreenPacing::Clock::time_point start{};
+    PacedUpdates updates;
+    std::optional<microseconds> due, firstHeld;
+    const auto show = [&] {
+        updates.at.push_back(*due);
+        updates.longestHeld = std::max(updates.longestHeld, *due - *firstHeld);
+        pacing.shown(start + *due);
+        due.reset();
+        firstHeld.reset();
+    };
+    for (int i = 0; i < strings; ++i) {
+        const microseconds arrival = spacing * i;
+        if (due && *due <= arrival) {
+            show();
+            ++updates.duringTheStrings;
+        }
+        if (!firstHeld)
+            firstHeld = arrival;
+        due = arrival + pacing.afterDispatch(start + arrival);
+    }
+    show();
+    return updates;
+}
+
 } // namespace
 
 class tst_ActivityLog : public QObject {
@@ -42,6 +79,8 @@ private slots:
     void newestLine_isScrolledIntoViewOfAShownWindow();
     void clearLog_leavesOnlyItsOwnLine();
     void longLog_dropsTheOldestLines();
+    void screenPacing_showsOncePerFrameAtMostAndNeverHoldsLong_data();
+    void screenPacing_showsOncePerFrameAtMostAndNeverHoldsLong();
 };
 
 void tst_ActivityLog::line_isDateAtTimeSpaceMessage_data()
@@ -186,3 +225,32 @@ void tst_ActivityLog::longLog_dropsTheOldestLines()
 
 QTEST_MAIN(tst_ActivityLog)
 #include "tst_activity_log.moc"
+
+void tst_ActivityLog::screenPacing_showsOncePerFrameAtMostAndNeverHoldsLong_data()
+{
+    QTest::addColumn<int>("strings");
+    QTest::addColumn<int>("spacingUs");
+    QTest::addColumn<int>("updates");
+    QTest::addColumn<int>("duringTheStrings");
+    QTest::addColumn<int>("longestHeldMs");
+    QTest::newRow("one string") << 1 << 0 << 1 << 0 << 8;
+    QTest::newRow("spoken commands, a second apart") << 5 << 1000000 << 5 << 4 << 8;
+    QTest::newRow("idle between, 20 ms") << 10 << 20000 << 10 << 9 << 8;
+    QTest::newRow("a burst, 0.3 ms apart") << 100 << 300 << 1 << 0 << 38;
+    QTest::newRow("a burst ending in a frame") << 30 << 500 << 1 << 0 << 23;
+    QTest::newRow("10 ms apart: every other string") << 20 << 10000 << 11 << 10 << 18;
+    QTest::newRow("a flood of a second") << 2000 << 500 << 10 << 9 << 100;
+}
+
+void tst_ActivityLog::screenPacing_showsOncePerFrameAtMostAndNeverHoldsLong()
+{
+    QFETCH(int, strings);
+    QFETCH(int, spacingUs);
+    const PacedUpdates updates = pacedUpdates(strings, std::chrono::microseconds(spacingUs));
+    QTEST(int(updates.at.size()), "updates");
+    QTEST(updates.duringTheStrings, "duringTheStrings");
+    QTEST(int(std::chrono::ceil<std::chrono::milliseconds>(updates.longestHeld).count()),
+          "longestHeldMs");
+    for (std::size_t i = 1; i < updates.at.size(); ++i)
+        QVERIFY(updates.at[i] - updates.at[i - 1] >= cScreenPacing::kFrame);
+}
