@@ -23,24 +23,19 @@ struct OpenFile {
     bool keepBackup = false;
 };
 
-// The files of the open batches.
-std::unordered_map<std::string, OpenFile> openBatches;
+// The files of this thread's open batches.
+thread_local std::unordered_map<std::string, OpenFile> openBatches;
 
 // The text last read or saved, with its parsed document. Every call reads the file, and this
 // document serves it only when the file holds exactly that text again: it is never stale,
 // whatever the file's time stamps say, and spares parsing a long file twice (the save after the
 // load, the load after a save).
-struct LastText {
-    std::string path;
-    std::shared_ptr<const std::string> bytes;
-    IniDocument document;
-};
-std::optional<LastText> lastText;
+thread_local std::optional<FileText> lastText;
 
 void remember(const std::string& path, std::shared_ptr<const std::string> bytes,
               IniDocument document)
 {
-    lastText = LastText{path, std::move(bytes), std::move(document)};
+    lastText = FileText{path, std::move(bytes), std::move(document)};
 }
 
 OpenFile readOpenFile(const std::string& path)
@@ -204,6 +199,18 @@ IniDocument::SectionLines sectionLines(const std::string& path, const std::strin
     });
 }
 
+std::optional<FileText> takeLastText()
+{
+    std::optional<FileText> text = std::move(lastText);
+    lastText.reset();
+    return text;
+}
+
+void useAsLastText(FileText text)
+{
+    lastText = std::move(text);
+}
+
 Batch::Batch(std::string path) : path_(std::move(path)), open_(true), committed_(false)
 {
     const auto [found, added] = openBatches.try_emplace(path_);
@@ -223,6 +230,11 @@ Batch::Batch(Batch&& other) noexcept
 Batch::~Batch()
 {
     commit();
+}
+
+bool Batch::holds(const std::shared_ptr<const std::string>& bytes) const
+{
+    return open_ && bytes && openBatches.at(path_).bytes == bytes;
 }
 
 void Batch::keepBackup()

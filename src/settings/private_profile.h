@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +92,19 @@ int readError(const std::string& path);
 // The lines of the file's sections of that name (see IniDocument::sectionLines).
 IniDocument::SectionLines sectionLines(const std::string& path, const std::string& section);
 
+// A file's text as read or saved, with its parsed document.
+struct FileText {
+    std::string path;
+    std::shared_ptr<const std::string> bytes;
+    IniDocument document;
+};
+
+// Each thread keeps its own batches and its own text last read or saved, which a read uses
+// unparsed while the file holds exactly those bytes (see above). A thread may read a file for
+// another: it takes its text last read, which the other makes its own with useAsLastText.
+std::optional<FileText> takeLastText();
+void useAsLastText(FileText text);
+
 // While a Batch for a file is open, the file is read once and kept in memory: reads use that
 // copy, writes change it, and closing the outermost batch writes it in one save. A batch in
 // which any write was refused writes nothing. Batches of the same file nest.
@@ -106,6 +121,10 @@ public:
     // to "PATH.bak" (the earlier backup becomes "PATH.bak.1"); without that copy nothing is
     // saved. Only a save that changes the file makes a backup.
     void keepBackup();
+
+    // True while the batch is open with that very text as its copy of the file: the file held
+    // exactly those bytes when the batch read it (given with useAsLastText before it opened).
+    bool holds(const std::shared_ptr<const std::string>& bytes) const;
 
     // Closes the batch; returns false when its writes did not all reach the disk. Later calls
     // return the same result.

@@ -13,6 +13,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using profile::GetPrivateProfileStringA;
@@ -103,6 +104,8 @@ private slots:
     void sameSizeRewrite_isRead();
     void rewriteSharingABeginning_isRead_data();
     void rewriteSharingABeginning_isRead();
+    void textReadOnAnotherThread_servesOnlyWhileTheFileHoldsIt_data();
+    void textReadOnAnotherThread_servesOnlyWhileTheFileHoldsIt();
     void batch_withARefusedWrite_savesNothing_data();
     void batch_withARefusedWrite_savesNothing();
     void batch_keepBackup_keepsTheFileAsItWas();
@@ -518,6 +521,43 @@ void tst_PrivateProfile::rewriteSharingABeginning_isRead()
     QCOMPARE(valueOf(path()), value);
     const Read list = get("s", kAbsent, "", 255, path());
     QCOMPARE(list.bytes.left(list.count), keys);
+}
+
+void tst_PrivateProfile::textReadOnAnotherThread_servesOnlyWhileTheFileHoldsIt_data()
+{
+    QTest::addColumn<QByteArray>("before");
+    QTest::addColumn<QByteArray>("after");
+    QTest::addColumn<QByteArray>("value");
+
+    const QByteArray text = "[s]\nk=1\n" + kLongComment;
+    QTest::newRow("unchanged") << text << text << QByteArray("1");
+    QTest::newRow("same size") << text << "[s]\nk=2\n" + kLongComment << QByteArray("2");
+    QTest::newRow("grown") << text << text + "k=3\n" << QByteArray("1");
+    QTest::newRow("cut") << text << text.left(6) << QByteArray("");
+    QTest::newRow("emptied") << text << QByteArray() << QByteArray();
+    QTest::newRow("was empty") << QByteArray() << QByteArray("[s]\nk=4\n") << QByteArray("4");
+}
+
+void tst_PrivateProfile::textReadOnAnotherThread_servesOnlyWhileTheFileHoldsIt()
+{
+    QFETCH(QByteArray, before);
+    QFETCH(QByteArray, after);
+    QFETCH(QByteArray, value);
+    putFile(path(), before);
+    QByteArray readThere;
+    std::optional<profile::FileText> text;
+    std::thread([&] {
+        readThere = valueOf(path());
+        text = profile::takeLastText();
+    }).join();
+    QCOMPARE(readThere, before.isEmpty() ? QByteArray() : QByteArray("1"));
+    QVERIFY(text);
+    const std::shared_ptr<const std::string> bytes = text->bytes;
+    profile::useAsLastText(std::move(*text));
+    putFile(path(), after);
+    profile::Batch batch(path().toStdString());
+    QCOMPARE(batch.holds(bytes), before == after);
+    QCOMPARE(valueOf(path()), value);
 }
 
 void tst_PrivateProfile::batch_withARefusedWrite_savesNothing_data()
