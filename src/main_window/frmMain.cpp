@@ -4,6 +4,7 @@
 #include "cClock.h"
 #include "cMessageBox.h"
 #include "cPairTable.h"
+#include "cPairsReadAhead.h"
 #include "kormil_icon.h"
 #include "launcher/cShell.h"
 #include "listener/cPatternIndex.h"
@@ -28,7 +29,11 @@ frmMainSeams frmMainSeams::real(std::shared_ptr<cShell> shell)
             executable.absolutePath() + u'/' + executable.fileName() + QStringLiteral(".ini")};
 }
 
-frmMain::frmMain(frmMainSeams seams, QWidget* parent) : QWidget(parent), seams_(std::move(seams))
+frmMain::frmMain(frmMainSeams seams, QWidget* parent)
+    : QWidget(parent), seams_(std::move(seams)),
+      pairsAhead_(seams_.settingsPath.isEmpty()
+                      ? nullptr
+                      : std::make_unique<cPairsReadAhead>(seams_.settingsPath))
 {
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Kormil"));

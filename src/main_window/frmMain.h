@@ -33,6 +33,7 @@ class QTimer;
 class cClock;
 class cMessageBox;
 class cPairTable;
+class cPairsReadAhead;
 class cPatternIndex;
 class cShell;
 class cWinsock;
@@ -173,8 +174,14 @@ private:
     // Tells what became of a save of the table: a backup (kept for `backupReason`) and a save
     // in place in the log, a failure in a message box (in the log when unattended).
     void reportSave(const profile::SaveOutcome& outcome, const QString& backupReason);
-    // Loads section "pairs" into the empty lists; returns the number of rows.
-    int loadPairs();
+    // The rows of section "pairs" read ahead and appended to the lists, and what the reading
+    // found.
+    struct RowsReadAhead;
+    // Loads section "pairs" into the lists, which are empty or hold the rows read ahead; these
+    // stay when the file still holds the text they were read from. Returns the number of rows.
+    int loadPairs(RowsReadAhead* ahead = nullptr);
+    // Appends the rows read that have a pattern to the lists, and to `rows`.
+    void appendRows(pair_file::RowValues read, pair_file::LoadedRows& rows);
     // Replaces section "pairs" with the table in one atomic update and reports the outcome;
     // false when the table did not reach the file.
     bool savePairs();
@@ -193,6 +200,9 @@ private:
     void logUnwritableSettings();
 
     frmMainSeams seams_;
+    // Section "pairs", read from the settings file while the window is built, until Form_Load
+    // takes it.
+    std::unique_ptr<cPairsReadAhead> pairsAhead_;
     cIniFile iniFile_;
     std::unique_ptr<frmAddEdit> frmAddEdit_;
     std::int16_t intLoop = 0;

@@ -2,6 +2,8 @@
 
 #include "settings/cIniFile.h"
 
+#include <algorithm>
+#include <iterator>
 #include <vector>
 
 namespace pair_file {
@@ -38,9 +40,60 @@ RowKey rowKeyOf(const QString& key)
     return {word, rowOf(key, word)};
 }
 
-OnDisk onDisk(cIniFile& ini, const LoadedRows& rows, bool everyKeyLoaded)
+SectionFacts readRows(const cIniFile& ini, const std::function<void(RowValues)>& give,
+                      std::size_t pieceRows)
 {
-    const cIniFile::SectionContent content = ini.CurrentSectionContent();
+    SectionFacts facts;
+    RowValues rows;
+    // The rows before this one (counted from rows.first) have each of their three keys.
+    std::size_t settled = 0;
+    const auto giveFirst = [&](std::size_t count) {
+        if (count == 0)
+            return;
+        RowValues piece;
+        piece.first = rows.first;
+        for (const Word word : {Pattern, Command, Focus}) {
+            std::vector<QString>& column = rows.values[word];
+            const auto end = column.begin() + std::min(count, column.size());
+            piece.values[word].assign(std::make_move_iterator(column.begin()),
+                                      std::make_move_iterator(end));
+            column.erase(column.begin(), end);
+        }
+        const auto wordsEnd = rows.words.begin() + std::min(count, rows.words.size());
+        piece.words.assign(rows.words.begin(), wordsEnd);
+        rows.words.erase(rows.words.begin(), wordsEnd);
+        rows.first += static_cast<int>(count);
+        settled -= std::min(count, settled);
+        give(std::move(piece));
+    };
+    ini.ForEachValue([&](const QString& key, QString value) {
+        ++facts.keysRead;
+        const auto [word, row] = rowKeyOf(key);
+        if (row < 0 || row > kLastPossibleRow)
+            return;
+        facts.anyCut = facts.anyCut || value.size() >= kShortestCutValue;
+        // A row given has had each of its keys, and no key comes twice: `row` is not before it.
+        const auto at = static_cast<std::size_t>(row - rows.first);
+        if (rows.words.size() <= at)
+            rows.words.resize(at + 1);
+        rows.words[at].set(word);
+        std::vector<QString>& column = rows.values[word];
+        if (column.size() <= at)
+            column.resize(at + 1);
+        column[at] = std::move(value);
+        while (settled < rows.words.size() && rows.words[settled].all())
+            ++settled;
+        if (settled >= pieceRows)
+            giveFirst(settled);
+    });
+    giveFirst(rows.values[Pattern].size());
+    facts.content = ini.CurrentSectionContent();
+    return facts;
+}
+
+OnDisk onDisk(cIniFile& ini, const cIniFile::SectionContent& content, const LoadedRows& rows,
+              bool everyKeyLoaded)
+{
     OnDisk result{content.fingerprint, content.unreadLines};
     // No unread line means no repeated key, no comment and no key without a value either: the
     // keys listed are the keys that were read.

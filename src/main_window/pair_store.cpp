@@ -1,3 +1,4 @@
+#include "cPairsReadAhead.h"
 #include "frmMain.h"
 
 #include <QListWidget>
@@ -5,7 +6,6 @@
 #include <QTimer>
 #include <algorithm>
 #include <array>
-#include <bitset>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -54,22 +54,37 @@ QString listed(const QStringList& pieces)
 
 } // namespace
 
+struct frmMain::RowsReadAhead {
+    LoadedRows rows;
+    cPairsReadAhead::Read read;
+};
+
 void frmMain::Form_Load()
 {
     Log(QStringLiteral("Kormil started"));
     iniFile_.setPath(seams_.settingsPath);
     watchPairFile();
+    // The rows read ahead fill the lists while the rest are read; the load tells whether they stay.
+    std::optional<RowsReadAhead> ahead;
+    if (pairsAhead_) {
+        const QScopedValueRollback<bool> loading(loadingPairs_, true);
+        ahead.emplace();
+        while (std::optional<RowValues> rows = pairsAhead_->nextRows())
+            appendRows(std::move(*rows), ahead->rows);
+        ahead->read = pairsAhead_->handOver();
+        pairsAhead_.reset();
+    }
     {
         // One read of a long settings file for the pairs, its checks and the allow list.
         profile::Batch once = iniFile_.StartBatch();
-        loadPairs();
+        loadPairs(ahead ? &*ahead : nullptr);
         logUnwritableSettings();
         loadAllowList();
     }
     cmdListen_Click();
 }
 
-int frmMain::loadPairs()
+int frmMain::loadPairs(RowsReadAhead* ahead)
 {
     const QScopedValueRollback<bool> loading(loadingPairs_, true);
     iniFile_.setSection(kSection);
@@ -80,52 +95,52 @@ int frmMain::loadPairs()
                            "starts empty and the file is left as it is.")
                 .arg(iniFile_.Path().value_or(QString()), reasonText(error)));
 
-    // The values of all rows in one pass over the section, as reading each key would give them,
-    // and which words each row has, to tell whether every key read goes into the table.
-    std::array<std::vector<QString>, 3> read;
-    std::vector<std::bitset<3>> words;
-    int keysRead = 0;
-    bool anyCut = false;
-    iniFile_.ForEachValue([&](const QString& key, QString value) {
-        ++keysRead;
-        const auto [word, row] = rowKeyOf(key);
-        if (row < 0 || row > kLastPossibleRow)
-            return;
-        const auto at = static_cast<std::size_t>(row);
-        anyCut = anyCut || value.size() >= kShortestCutValue;
-        if (words.size() <= at)
-            words.resize(at + 1);
-        words[at].set(word);
-        std::vector<QString>& column = read[word];
-        if (column.size() <= at)
-            column.resize(at + 1);
-        column[at] = std::move(value);
-    });
-    // Every index up to the highest pattern, so that gaps and incomplete rows lose nothing.
     LoadedRows rows;
-    const int patterns = static_cast<int>(read[Pattern].size());
-    for (QStringList& column : rows.columns)
-        column.reserve(patterns);
-    std::size_t keysLoaded = 0;
-    for (intLoop = 0; intLoop < patterns; ++intLoop) {
-        const auto at = static_cast<std::size_t>(intLoop);
-        if (read[Pattern][at].isEmpty())
-            continue;
-        rows.indexes.append(intLoop);
-        keysLoaded += words[at].count();
-        for (const Word word : {Pattern, Command, Focus})
-            rows.columns[word].append(at < read[word].size() ? std::move(read[word][at])
-                                                             : QString());
+    SectionFacts facts;
+    if (ahead && snapshot.holds(ahead->read.bytes)) {
+        rows = std::move(ahead->rows);
+        facts = std::move(ahead->read.facts);
+    } else {
+        // The file changed after it was read ahead: the rows read go.
+        if (ahead) {
+            for (QListWidget* list : {lstPattern, lstCommand, lstFocus})
+                list->clear();
+        }
+        facts = readRows(iniFile_, [&](RowValues read) { appendRows(std::move(read), rows); });
     }
-    // Rows are gathered first and appended in one step each: far faster for long tables. The
-    // patterns come last, so that each list's rows are described as they arrive.
-    lstCommand->addItems(rows.columns[Command]);
-    lstFocus->addItems(rows.columns[Focus]);
-    lstPattern->addItems(rows.columns[Pattern]);
-    pairsOnDisk_ = onDisk(iniFile_, rows, !anyCut && keysLoaded == std::size_t(keysRead));
+    pairsOnDisk_ = onDisk(iniFile_, facts.content, rows,
+                          !facts.anyCut && rows.keys == std::size_t(facts.keysRead));
     snapshot.commit();
     tableChanged_ = false;
     return static_cast<int>(rows.indexes.size());
+}
+
+void frmMain::appendRows(RowValues read, LoadedRows& rows)
+{
+    // Every index up to the highest pattern, so that gaps and incomplete rows lose nothing.
+    LoadedRows added;
+    const int patterns = read.first + static_cast<int>(read.values[Pattern].size());
+    for (QStringList& column : added.columns)
+        column.reserve(patterns - read.first);
+    for (intLoop = static_cast<std::int16_t>(read.first); intLoop < patterns; ++intLoop) {
+        const auto at = static_cast<std::size_t>(intLoop - read.first);
+        if (read.values[Pattern][at].isEmpty())
+            continue;
+        added.indexes.append(intLoop);
+        added.keys += read.words[at].count();
+        for (const Word word : {Pattern, Command, Focus})
+            added.columns[word].append(
+                at < read.values[word].size() ? std::move(read.values[word][at]) : QString());
+    }
+    // Rows are gathered first and appended in one step each: far faster for long tables. The
+    // patterns come last, so that each list's rows are described as they arrive.
+    lstCommand->addItems(added.columns[Command]);
+    lstFocus->addItems(added.columns[Focus]);
+    lstPattern->addItems(added.columns[Pattern]);
+    rows.indexes.append(added.indexes);
+    for (const Word word : {Pattern, Command, Focus})
+        rows.columns[word].append(std::move(added.columns[word]));
+    rows.keys += added.keys;
 }
 
 void frmMain::Form_Unload()

@@ -25,6 +25,24 @@ QByteArray pairsSection(int rows, const QByteArray& word = "p")
     return text;
 }
 
+// This process's threads, whose number falls back once a window's reading ahead has ended.
+int threadCount()
+{
+    return static_cast<int>(QDir(QStringLiteral("/proc/self/task"))
+                                .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                                .size());
+}
+
+QStringList patternsOf(const QByteArray& file)
+{
+    QStringList patterns;
+    for (const QByteArray& line : file.split('\n')) {
+        if (line.startsWith("pattern"))
+            patterns << QString::fromLatin1(line.mid(line.indexOf('=') + 1));
+    }
+    return patterns;
+}
+
 } // namespace
 
 class tst_PairStore : public QObject {
@@ -35,6 +53,8 @@ private slots:
     void missingFile_startsEmptyAndWritesNothing();
     void load_data();
     void load();
+    void fileChangedAfterReadAhead_loadsTheFileAsItIsNow_data();
+    void fileChangedAfterReadAhead_loadsTheFileAsItIsNow();
     void rowOf_takesOnlyTheKeysTheLoaderReads_data();
     void rowOf_takesOnlyTheKeysTheLoaderReads();
     void saveThenLoad_roundTrip_data();
@@ -151,6 +171,41 @@ void tst_PairStore::load()
     QCOMPARE(TestWindow::rows(test.window.lstPattern), patterns);
     QCOMPARE(TestWindow::rows(test.window.lstCommand), commands);
     QCOMPARE(TestWindow::rows(test.window.lstFocus), styles);
+}
+
+void tst_PairStore::fileChangedAfterReadAhead_loadsTheFileAsItIsNow_data()
+{
+    QTest::addColumn<QByteArray>("after");
+
+    // Rows enough to be read ahead in more than one piece.
+    const QByteArray before = pairsSection(3000);
+    QTest::newRow("unchanged") << before;
+    QTest::newRow("same size, last row changed") << QByteArray(before).replace("=p2999", "=q2999");
+    QTest::newRow("same size, first row changed") << QByteArray(before).replace("=p0\n", "=q0\n");
+    QTest::newRow("first row removed")
+        << QByteArray(before).replace("pattern0=p0\ncommand0=c0\nfocus0=0\n", "");
+    QTest::newRow("grown") << pairsSection(3001);
+    QTest::newRow("emptied") << QByteArray();
+}
+
+void tst_PairStore::fileChangedAfterReadAhead_loadsTheFileAsItIsNow()
+{
+    QFETCH(QByteArray, after);
+    const int threads = threadCount();
+    putFile(path(), pairsSection(3000));
+    TestWindow test(path());
+    // Changed once the window has read it ahead, that is, once its reading thread has ended.
+    QTRY_COMPARE(threadCount(), threads);
+    putFile(path(), after);
+    test.window.Form_Load();
+    const QStringList patterns = patternsOf(after);
+    QCOMPARE(TestWindow::rows(test.window.lstPattern), patterns);
+    QCOMPARE(test.window.lstCommand->count(), patterns.size());
+    QCOMPARE(test.window.lstFocus->count(), patterns.size());
+    test.window.close();
+    // Only a table loaded from some other text than the file's would leave a backup.
+    QVERIFY(!QFile::exists(path() + QStringLiteral(".bak")));
+    QVERIFY(test.messages->shown.isEmpty());
 }
 
 void tst_PairStore::rowOf_takesOnlyTheKeysTheLoaderReads_data()
