@@ -155,10 +155,12 @@ Tally listen(const Recording& recording, cRecogniser& recogniser, bool verbose)
                 return utterance.endSample > s.start && utterance.endSample <= s.next;
             });
             if (verbose)
-                std::printf("  %s | %s | %d | %s | %.2f | %.3f | %s\n", qPrintable(recording.voice),
+                std::printf("  %s | %s | %d | %s | %.2f | %.3f | %.2f | %s\n",
+                            qPrintable(recording.voice),
                             spoken == script.end() ? "(noise)" : qPrintable(spoken->phrase),
                             spoken != script.end() && spoken->pattern, qPrintable(utterance.words),
-                            utterance.weakest, utterance.cover, qPrintable(utterance.verdict));
+                            utterance.weakest, utterance.cover, utterance.framesPerPhone,
+                            qPrintable(utterance.verdict));
             if (utterance.pattern.isEmpty())
                 continue;
             if (spoken == script.end()) {

@@ -66,7 +66,7 @@ void cRecogniser::showOnlyWarningsAndErrors()
 // unevenly, so the cover barely moves with the sensitivity; the weakest word carries it.
 double cRecogniser::weakestWordAllowed(double sensitivity)
 {
-    return -19.0 + 24.0 * std::clamp(sensitivity, 0.0, 1.0);
+    return -13.0 + 24.0 * std::clamp(sensitivity, 0.0, 1.0);
 }
 
 double cRecogniser::minimumCover(double sensitivity)
@@ -209,6 +209,7 @@ cHeard cRecogniser::closeUtterance()
     heard.words = result.words;
     heard.weakest = result.weakestWord;
     heard.cover = result.cover;
+    heard.framesPerPhone = result.framesPerPhone;
     heard.weakestNeeded = weakestWordAllowed(sensitivity_);
     heard.coverNeeded = minimumCover(sensitivity_);
     heard.verdict = whyNotSent(result, sensitivity_);

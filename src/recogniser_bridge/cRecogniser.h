@@ -14,14 +14,15 @@ struct ps_decoder_s;
 
 // What the recogniser made of one utterance.
 struct cHeard {
-    QString words;            // the pattern's words it sounds most like, or empty
-    QString pattern;          // the pattern to send, or empty when nothing is sent
-    double weakest = 0;       // how well the pattern's weakest word matched (see cUtteranceCheck)
-    double cover = 0;         // how much of the speech the pattern's words covered
-    double weakestNeeded = 0; // what the sensitivity asks of the weakest word
-    double coverNeeded = 0;   // and of the cover
-    QString verdict;          // why it is sent or not
-    qint64 endSample = 0;     // where in the audio stream the utterance was closed
+    QString words;             // the pattern's words it sounds most like, or empty
+    QString pattern;           // the pattern to send, or empty when nothing is sent
+    double weakest = 0;        // how well the pattern's weakest word matched (see cUtteranceCheck)
+    double cover = 0;          // how much of the speech the pattern's words covered
+    double framesPerPhone = 0; // the fewest frames per phone any of its words took
+    double weakestNeeded = 0;  // what the sensitivity asks of the weakest word
+    double coverNeeded = 0;    // and of the cover
+    QString verdict;           // why it is sent or not
+    qint64 endSample = 0;      // where in the audio stream the utterance was closed
 };
 
 // Listens to 16 kHz mono audio with pocketsphinx in two passes: live, only for where an utterance

@@ -288,23 +288,30 @@ void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone_data()
     QTest::addColumn<QString>("said");
     QTest::addColumn<QString>("sent"); // empty: nothing
     QTest::addColumn<int>("noiseFloor");
+    QTest::addColumn<QString>("voice");
     const int room = spoken_audio::kNoiseAmplitude;
+    const QString us = QStringLiteral("en-us");
     QTest::newRow("pattern") << "open mail"
-                             << "Open Mail" << room;
+                             << "Open Mail" << room << us;
     QTest::newRow("other pattern") << "play music"
-                                   << "play music" << room;
+                                   << "play music" << room << us;
     QTest::newRow("pattern among other words") << "open the mail box"
-                                               << "" << room;
+                                               << "" << room << us;
     QTest::newRow("first word of a pattern") << "play"
-                                             << "" << room;
+                                             << "" << room << us;
     QTest::newRow("near miss") << "lock the door"
-                               << "" << room;
+                               << "" << room << us;
     QTest::newRow("everyday phrase") << "what time is it"
-                                     << "" << room;
+                                     << "" << room << us;
     QTest::newRow("pattern in digital silence") << "play music"
-                                                << "play music" << 0;
+                                                << "play music" << 0 << us;
     QTest::newRow("near miss in digital silence") << "lock the door"
-                                                  << "" << 0;
+                                                  << "" << 0 << us;
+    // Free phones fit an accent's vowels better than any word does; that must not cost the
+    // patterns said in one.
+    QTest::newRow("pattern in an accent")
+        << "scroll down"
+        << "scroll down" << room << QStringLiteral("en-gb-x-rp+m4");
 }
 
 void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone()
@@ -312,14 +319,15 @@ void tst_BridgeParts::utterance_sendsOnlyAPatternSaidAlone()
     QFETCH(QString, said);
     QFETCH(QString, sent);
     QFETCH(int, noiseFloor);
-    const std::vector<qint16> speech = spoken_audio::speak(said, QStringLiteral("en-us"));
+    QFETCH(QString, voice);
+    const std::vector<qint16> speech = spoken_audio::speak(said, voice);
     if (speech.empty())
         QSKIP("espeak-ng and sox make the recording");
     if (!recogniser_) {
         recogniser_ =
             std::make_unique<cRecogniser>(QStringLiteral("/usr/share/pocketsphinx/model/en-us"));
         recogniser_->listenFor(cSpeakablePatterns(
-            {"Open Mail", "play music", "lock screen"},
+            {"Open Mail", "play music", "lock screen", "scroll down"},
             [this](const QString& word) { return recogniser_->phonesOf(word); }));
     }
     if (!recogniser_->error().isEmpty())
