@@ -115,7 +115,10 @@ void tst_BridgeParts::checkedUtterance_isSentOrSaysWhyNot_data()
     QTest::newRow("no pattern") << "" << 0.0 << 0.0 << 0.0 << 0.5 << "no pattern fits";
     QTest::newRow("a word squeezed in")
         << "page up" << 5.0 << 1.0 << 3.0 << 0.0
-        << "not sent: a word of it went by too fast to have been said (30 ms a sound, under 60)";
+        << "not sent: a word of it went by too fast to have been said (30 ms a sound, under 70)";
+    QTest::newRow("more words hurried into a pattern")
+        << "play music" << 1.0 << 0.89 << 6.0 << 0.5
+        << "not sent: a word of it went by too fast to have been said (60 ms a sound, under 70)";
     QTest::newRow("a word far off") << "open mail" << -30.0 << 0.95 << 10.0 << 0.0
                                     << "not sent: a word of it sounds unlike the pattern";
     QTest::newRow("more said") << "open mail" << 5.0 << 0.6 << 10.0 << 0.0
