@@ -40,8 +40,8 @@ void echoToStandardError(const QString& line)
 
 void frmMain::Log(const QString& strLog)
 {
-    const QDate date = seams_.clock->currentDate();
-    const QString line = logStamp_.text(date, seams_.clock->currentTime()) + u' ' + strLog;
+    const cClock::Reading now = seams_.clock->now();
+    const QString line = logStamp_.text(now.date, now.time) + u' ' + strLog;
     echoToStandardError(line);
     pendingLogLines_.append(line);
     pendingLogMessages_.append(strLog);

@@ -2,11 +2,19 @@
 
 #include <QDate>
 #include <QTime>
+#include <chrono>
 
-// The wall clock, read separately for the date and the time of day; tests put a fixed one in.
+// The wall clock in local time; tests put a fixed one in.
 class cClock {
 public:
+    struct Reading {
+        QDate date;
+        QTime time;
+    };
+
     virtual ~cClock() = default;
-    virtual QDate currentDate() const { return QDate::currentDate(); }
-    virtual QTime currentTime() const { return QTime::currentTime(); }
+    virtual Reading now() const;
+
+private:
+    mutable std::chrono::steady_clock::time_point zoneLookedUp_{};
 };

@@ -4,8 +4,7 @@
 
 class FixedClock : public cClock {
 public:
-    QDate currentDate() const override { return date; }
-    QTime currentTime() const override { return time; }
+    Reading now() const override { return {date, time}; }
 
     QDate date{2005, 1, 31};
     QTime time{9, 5, 7};

@@ -1,11 +1,13 @@
 #include "TestWindow.h"
 #include "main_window/cScreenPacing.h"
 
+#include <QDateTime>
 #include <QListWidget>
 #include <QLocale>
 #include <QPushButton>
 #include <QTemporaryFile>
 #include <QTest>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
@@ -61,6 +63,39 @@ PacedUpdates pacedUpdates(int strings, std::chrono::microseconds spacing)
     return updates;
 }
 
+// The time zone named in TZ for as long as this lives.
+class ZoneSetting {
+public:
+    explicit ZoneSetting(const QByteArray& zone)
+        : saved_(qgetenv("TZ")), had_(qEnvironmentVariableIsSet("TZ"))
+    {
+        qputenv("TZ", zone);
+        ::tzset();
+    }
+    ~ZoneSetting()
+    {
+        if (had_)
+            qputenv("TZ", saved_);
+        else
+            qunsetenv("TZ");
+        ::tzset();
+    }
+
+private:
+    QByteArray saved_;
+    bool had_;
+};
+
+// The clock's reading lies between two of Qt's own readings of the local time.
+bool readsAsQtDoes(const cClock& clock)
+{
+    const QDateTime before = QDateTime::currentDateTime();
+    const cClock::Reading now = clock.now();
+    const QDateTime after = QDateTime::currentDateTime();
+    const QDateTime read(now.date, now.time);
+    return before <= read && read <= after;
+}
+
 } // namespace
 
 class tst_ActivityLog : public QObject {
@@ -79,6 +114,8 @@ private slots:
     void newestLine_isScrolledIntoViewOfAShownWindow();
     void clearLog_leavesOnlyItsOwnLine();
     void longLog_dropsTheOldestLines();
+    void clock_readsTheLocalTimeOfTheZone_data();
+    void clock_readsTheLocalTimeOfTheZone();
     void screenPacing_showsOncePerFrameAtMostAndNeverHoldsLong_data();
     void screenPacing_showsOncePerFrameAtMostAndNeverHoldsLong();
 };
@@ -225,6 +262,25 @@ void tst_ActivityLog::longLog_dropsTheOldestLines()
 
 QTEST_MAIN(tst_ActivityLog)
 #include "tst_activity_log.moc"
+
+void tst_ActivityLog::clock_readsTheLocalTimeOfTheZone_data()
+{
+    QTest::addColumn<QByteArray>("zone");
+    QTest::newRow("UTC") << QByteArray("UTC");
+    QTest::newRow("an hour east") << QByteArray("Europe/Berlin");
+    QTest::newRow("half an hour off") << QByteArray("America/St_Johns");
+    QTest::newRow("45 minutes off") << QByteArray("Asia/Kathmandu");
+    QTest::newRow("a day ahead of the west") << QByteArray("Pacific/Kiritimati");
+    QTest::newRow("eleven hours west") << QByteArray("Pacific/Pago_Pago");
+}
+
+void tst_ActivityLog::clock_readsTheLocalTimeOfTheZone()
+{
+    QFETCH(QByteArray, zone);
+    const ZoneSetting setting(zone);
+    const cClock clock;
+    QVERIFY(readsAsQtDoes(clock));
+}
 
 void tst_ActivityLog::screenPacing_showsOncePerFrameAtMostAndNeverHoldsLong_data()
 {
