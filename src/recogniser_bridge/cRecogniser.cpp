@@ -66,12 +66,12 @@ void cRecogniser::showOnlyWarningsAndErrors()
 // unevenly, so the cover barely moves with the sensitivity; the weakest word carries it.
 double cRecogniser::weakestWordAllowed(double sensitivity)
 {
-    return -13.0 + 24.0 * std::clamp(sensitivity, 0.0, 1.0);
+    return -14.0 + 24.0 * std::clamp(sensitivity, 0.0, 1.0);
 }
 
 double cRecogniser::minimumCover(double sensitivity)
 {
-    return 0.78 + 0.04 * std::clamp(sensitivity, 0.0, 1.0);
+    return 0.88 + 0.04 * std::clamp(sensitivity, 0.0, 1.0);
 }
 
 QString cRecogniser::whyNotSent(const cUtteranceCheck::Result& result, double sensitivity)

@@ -3,6 +3,7 @@
 #include "cSpeakablePatterns.h"
 
 #include <QString>
+#include <vector>
 
 struct cmd_ln_s;
 struct ps_decoder_s;
@@ -10,6 +11,20 @@ struct ps_decoder_s;
 // The phones of a word's pronunciation in the decoder's dictionary, "new(2)" for the second of
 // "new"; 0 when it has none.
 int phoneCount(ps_decoder_s* decoder, const char* word);
+
+// A stretch of one search's best path through an utterance.
+struct cSegment {
+    int start, end; // 10 ms frames, inclusive
+    int acoustic;   // the acoustic score of the stretch
+    bool speech;    // a word, not silence, noise or an empty transition
+    int phones;     // of the word, 0 for what is not speech
+};
+
+// The share of the free phones' speech (phones) that the pattern's words (pattern) cover. A
+// breath, a release or a smack just before the first word or after the last, which the grammar
+// leaves to silence and free phones take for speech, counts as covered; words said before or
+// after the pattern take longer than that.
+double speechCovered(const std::vector<cSegment>& pattern, const std::vector<cSegment>& phones);
 
 // A second listen to one whole utterance: which pattern it sounds most like, and how well that
 // pattern stands against any sequence of phones over the same audio. Speech that is no pattern

@@ -18,6 +18,8 @@ private slots:
     void options_areParsed();
     void sensitivity_raisedAsksMore_data();
     void sensitivity_raisedAsksMore();
+    void cover_forgivesABreathAtTheEndsOnly_data();
+    void cover_forgivesABreathAtTheEndsOnly();
     void checkedUtterance_isSentOrSaysWhyNot_data();
     void checkedUtterance_isSentOrSaysWhyNot();
     void patterns_areSpeakableOrLeftOutWithReason_data();
@@ -103,6 +105,37 @@ void tst_BridgeParts::sensitivity_raisedAsksMore()
     QVERIFY(cRecogniser::minimumCover(higher) > cRecogniser::minimumCover(lower));
 }
 
+void tst_BridgeParts::cover_forgivesABreathAtTheEndsOnly_data()
+{
+    // Frames 100-139 and 150-189 hold the pattern's two words; the free phones' speech is given
+    // as start-end pairs.
+    QTest::addColumn<QList<int>>("phones");
+    QTest::addColumn<double>("cover");
+    QTest::newRow("the words alone") << QList<int>{100, 139, 150, 189} << 80.0 / 80;
+    QTest::newRow("a breath after") << QList<int>{100, 139, 150, 197} << 88.0 / 88;
+    QTest::newRow("a breath before and after") << QList<int>{92, 139, 150, 199} << 98.0 / 98;
+    QTest::newRow("a word after") << QList<int>{100, 139, 150, 189, 195, 234} << 90.0 / 120;
+    QTest::newRow("a word between") << QList<int>{100, 189} << 80.0 / 90;
+    QTest::newRow("no speech") << QList<int>{} << 0.0;
+}
+
+// "read email" with a breath behind it must still be sent; "stop the music now" must not.
+void tst_BridgeParts::cover_forgivesABreathAtTheEndsOnly()
+{
+    QFETCH(QList<int>, phones);
+    QFETCH(double, cover);
+    const std::vector<cSegment> pattern = {{0, 99, 0, false, 0},
+                                           {100, 139, 0, true, 4},
+                                           {140, 149, 0, false, 0},
+                                           {150, 189, 0, true, 3},
+                                           {190, 250, 0, false, 0}};
+    std::vector<cSegment> free;
+    for (qsizetype i = 0; i + 1 < phones.size(); i += 2)
+        free.push_back({phones[i], phones[i + 1], 0, true, 1});
+    free.push_back({251, 260, 0, false, 0});
+    QCOMPARE(speechCovered(pattern, free), cover);
+}
+
 void tst_BridgeParts::checkedUtterance_isSentOrSaysWhyNot_data()
 {
     QTest::addColumn<QString>("words");
@@ -124,9 +157,9 @@ void tst_BridgeParts::checkedUtterance_isSentOrSaysWhyNot_data()
     QTest::newRow("more said") << "open mail" << 5.0 << 0.6 << 10.0 << 0.0
                                << "not sent: more was said than the pattern";
     QTest::newRow("unclear, when the bridge need not be sure")
-        << "open mail" << -12.0 << 0.85 << 10.0 << 0.0 << "";
+        << "open mail" << -12.0 << 0.9 << 10.0 << 0.0 << "";
     QTest::newRow("unclear, when it must be sure")
-        << "open mail" << -12.0 << 0.85 << 10.0 << 1.0
+        << "open mail" << -12.0 << 0.9 << 10.0 << 1.0
         << "not sent: a word of it sounds unlike the pattern";
 }
 
