@@ -100,7 +100,7 @@ double speechCovered(const std::vector<cSegment>& pattern, const std::vector<cSe
         before += overlap(phone, INT_MIN, first - 1);
         after += overlap(phone, last + 1, INT_MAX);
     }
-    if (speech == 0)
+    if (speech == 0 || words == 0)
         return 0;
     return static_cast<double>(words + std::min(before, kForgivenAtEachEnd) +
                                std::min(after, kForgivenAtEachEnd)) /
