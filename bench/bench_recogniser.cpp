@@ -103,7 +103,7 @@ struct Recording {
 };
 
 // The phrases in a shuffled order, each followed by 2.5 s of the noise floor alone.
-Recording record(const Table& table, const QString& voice)
+Recording record(const Table& table, const QString& voice, int wordsPerMinute)
 {
     Recording recording{voice, {}, {}};
     for (const QString& phrase : table.patterns)
@@ -114,7 +114,8 @@ Recording record(const Table& table, const QString& voice)
     std::shuffle(recording.script.begin(), recording.script.end(), order);
     recording.audio.pause(5);
     for (Spoken& spoken : recording.script) {
-        const std::vector<qint16> speech = spoken_audio::speak(spoken.phrase, voice);
+        const std::vector<qint16> speech =
+            spoken_audio::speak(spoken.phrase, voice, wordsPerMinute);
         spoken.start = recording.audio.say(speech);
         spoken.speechEnd = spoken.start + static_cast<qint64>(spoken_audio::speechEnd(speech));
         recording.audio.pause(2.5);
@@ -211,12 +212,20 @@ int main(int argc, char* argv[])
     const QString model =
         qEnvironmentVariable("KORMIL_POCKETSPHINX_MODEL", "/usr/share/pocketsphinx/model/en-us");
     const bool verbose = app.arguments().contains(QStringLiteral("--verbose"));
+    // Faster speech blurs words into each other: --rate=175, espeak-ng's own pace, shows how much.
+    int wordsPerMinute = 150;
     QList<double> sensitivities;
     for (const QString& argument : app.arguments().mid(1))
-        if (!argument.startsWith(u'-'))
+        if (argument.startsWith(QStringLiteral("--rate=")))
+            wordsPerMinute = argument.mid(7).toInt();
+        else if (!argument.startsWith(u'-'))
             sensitivities << argument.toDouble();
     if (sensitivities.isEmpty())
         sensitivities << cRecogniser::kDefaultSensitivity;
+    if (wordsPerMinute < 80 || wordsPerMinute > 450) {
+        std::fprintf(stderr, "--rate takes 80 to 450 words a minute, as espeak-ng does\n");
+        return 2;
+    }
 
     const bool tuning = app.arguments().contains(QStringLiteral("--tune"));
     const Corpus& corpus = tuning ? kTuning : kMeasured;
@@ -224,10 +233,11 @@ int main(int argc, char* argv[])
     cRecogniser::showOnlyWarningsAndErrors();
     if (tuning)
         std::printf("(the voices and phrases for choosing the thresholds)\n");
+    std::printf("(spoken at %d words a minute)\n", wordsPerMinute);
     for (const Table& table : corpus.tables) {
         std::vector<Recording> recordings;
         for (const QString& voice : corpus.voices)
-            recordings.push_back(record(table, voice));
+            recordings.push_back(record(table, voice, wordsPerMinute));
         std::printf("-- %s\n%-20s %10s %10s %6s %8s %8s  %s\n", qPrintable(table.name), "voice",
                     "patterns", "everyday", "wrong", "p50 ms", "max ms", "sensitivity");
         for (const double sensitivity : sensitivities) {

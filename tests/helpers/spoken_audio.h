@@ -17,12 +17,15 @@ namespace spoken_audio {
 constexpr int kRate = 16000;
 constexpr int kNoiseAmplitude = 60; // about -55 dBFS, a quiet room
 
-// The phrase as espeak-ng says it with the voice; empty when espeak-ng or sox is missing.
-inline std::vector<qint16> speak(const QString& phrase, const QString& voice)
+// The phrase as espeak-ng says it with the voice, at a speaking rate in words a minute; empty
+// when espeak-ng or sox is missing.
+inline std::vector<qint16> speak(const QString& phrase, const QString& voice,
+                                 int wordsPerMinute = 150)
 {
     QTemporaryDir dir;
     const QString wav = dir.filePath(QStringLiteral("phrase.wav"));
-    QProcess::execute(QStringLiteral("espeak-ng"), {"-v", voice, "-s", "150", "-w", wav, phrase});
+    QProcess::execute(QStringLiteral("espeak-ng"),
+                      {"-v", voice, "-s", QString::number(wordsPerMinute), "-w", wav, phrase});
     QProcess sox;
     sox.start(QStringLiteral("sox"), {wav, "-t", "raw", "-r", "16000", "-c", "1", "-b", "16", "-e",
                                       "signed-integer", "-L", "-"});
