@@ -92,6 +92,8 @@ double speechCovered(const std::vector<cSegment>& pattern, const std::vector<cSe
         first = std::min(first, word.start);
         last = std::max(last, word.end);
     }
+    if (words == 0)
+        return 0;
     int speech = 0, before = 0, after = 0;
     for (const cSegment& phone : phones) {
         if (!phone.speech)
@@ -100,7 +102,7 @@ double speechCovered(const std::vector<cSegment>& pattern, const std::vector<cSe
         before += overlap(phone, INT_MIN, first - 1);
         after += overlap(phone, last + 1, INT_MAX);
     }
-    if (speech == 0 || words == 0)
+    if (speech == 0)
         return 0;
     return static_cast<double>(words + std::min(before, kForgivenAtEachEnd) +
                                std::min(after, kForgivenAtEachEnd)) /
